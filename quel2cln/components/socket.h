@@ -1,0 +1,111 @@
+#pragma once
+// Client sockets: name resolution, connected sockets with time-outs, and the
+// process-wide security parameters. Errors use the Windows Sockets numbering
+// on every platform (0 closed by peer, 10053 aborted, 10054 reset, ...), so
+// the retry rule above this layer works the same everywhere.
+
+#include <cstddef>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace orbl {
+
+class socket_error : public std::runtime_error {
+public:
+    socket_error(int code, const std::string& text) : std::runtime_error(text), code_(code) {}
+    int code() const noexcept { return code_; }
+
+private:
+    int code_;
+};
+
+// Socket error codes (Windows Sockets numbering).
+namespace socket_code {
+constexpr int closed_by_peer = 0;
+constexpr int invalid_argument = 10022;
+constexpr int connection_aborted = 10053;
+constexpr int connection_reset = 10054;
+constexpr int timed_out = 10060;
+constexpr int refused = 10061;
+constexpr int host_not_found = 11001;
+}  // namespace socket_code
+
+// 0 when the socket layer started, the system error code otherwise.
+int socket_initialize_error_sys_code();
+
+struct socket_security_param {
+    std::wstring cert_file;
+    std::wstring key_file;
+    std::wstring ca_file;
+    std::wstring key_password;
+};
+
+// Process-wide; applies to sockets made afterwards. Keeps its own copy.
+void set_socket_security_params(const socket_security_param& param);
+// The copy kept by set_socket_security_params.
+socket_security_param get_socket_security_params();
+
+// Every address a host resolved to, in the order to try them, and the host
+// text it was resolved from. Each address is a platform socket address
+// stored as raw bytes, so nothing above this layer depends on its layout.
+struct inet_address {
+    std::wstring host;
+    std::vector<std::vector<unsigned char>> addresses;
+};
+
+// True when `host` is a numeric IPv4 or IPv6 address.
+bool is_valid_addr(const std::wstring& host);
+// Resolve a numeric address / a host name. Failure throws socket_error
+// (11001 "host not found", ...).
+inet_address get_host_by_addr(const std::wstring& host);
+inet_address get_host_by_name(const std::wstring& host);
+
+// One growable byte buffer that message code reads and appends to directly.
+class socket_packet {
+public:
+    std::vector<char>& modify_data() { return data_; }
+    const std::vector<char>& get_data() const { return data_; }
+    std::size_t size() const { return data_.size(); }
+
+private:
+    std::vector<char> data_;
+};
+
+// Each connect to one address is bounded by this many milliseconds.
+constexpr int connect_timeout_ms = 5000;
+
+// Time-out kinds for set_timeout, in milliseconds; 0 or below: no limit.
+namespace timeout_kind {
+constexpr int receive = 0;  // wait for the next message (receive_packet)
+constexpr int tail = 1;     // the rest of a message (receive_tail)
+constexpr int send = 2;     // sending a whole packet (send_packet)
+}  // namespace timeout_kind
+
+class IClientSocket {
+public:
+    virtual ~IClientSocket() = default;
+
+    virtual bool set_timeout(int kind, const int* value) = 0;
+    // Appends exactly `count` further bytes, or returns false when the tail
+    // time-out ran out.
+    virtual bool receive_tail(socket_packet& packet, std::size_t count) = 0;
+    // Waits up to the receive time-out for the next message and appends at
+    // least its whole 32-byte header and nothing of a following message
+    // (fewer bytes only when the header stopped coming). False: nothing
+    // arrived in time.
+    virtual bool receive_packet(socket_packet& packet) = 0;
+    // Sends the whole packet; false when the send time-out ran out.
+    virtual bool send_packet(const socket_packet& packet) = 0;
+
+    // A socket connected to the first address that accepts, trying them in
+    // order. Failure throws socket_error.
+    static std::unique_ptr<IClientSocket> factory(const inet_address& address, int port,
+                                                  int security_level);
+};
+
+// Plain wait, not cut short by signals or queued calls.
+void sleep_ms(int milliseconds);
+
+}  // namespace orbl

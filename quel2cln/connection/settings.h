@@ -1,0 +1,28 @@
+#pragma once
+#include <string>
+
+namespace quel {
+
+// Configuration of the connection, from qm2_Init and quel2cln.ini.
+struct Settings {
+    std::string host = "localhost";
+    int port = 85;
+    int security_level = 0;
+    int attempts = 3;         // 1 to 10 after loading
+    int pause = 3000;         // milliseconds, 0 to 60000 after loading
+    int socket_timeout = 1000;  // milliseconds; 0 or below: no limit
+    int tail_timeout = 10000;   // milliseconds; 0 or below: no limit
+    std::wstring module_dir;
+};
+
+extern const char* const ini_file_name;            // "quel2cln.ini"
+extern const char* const sockets_not_initialized;  // "sockets not initialized"
+
+// Records host and port, reads quel2cln.ini from the directory of
+// `module_path`, hands the security settings to the socket layer and bounds
+// the values. Throws client_error "sockets not initialized" when the socket
+// layer did not start (host, port and module_dir are then already stored).
+void load_settings(Settings& settings, const std::string& host, int port,
+                   const std::wstring& module_path);
+
+}  // namespace quel

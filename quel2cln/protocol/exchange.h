@@ -1,0 +1,17 @@
+#pragma once
+#include <memory>
+
+#include "components/socket.h"
+#include "protocol/message.h"
+
+namespace quel {
+
+extern const char* const unexpected_message_text;  // "unexpected message"
+
+// Waits for the next message on `socket` (without a limit of its own: each
+// wait is bounded by the socket's receive time-out) and returns it when it is
+// a Reply. An ErrorReply throws client_error with the server's text, any
+// other type client_error "unexpected message".
+std::unique_ptr<IMessage> receive_reply(orbl::IClientSocket& socket);
+
+}  // namespace quel
