@@ -5,6 +5,10 @@
 
 namespace orbl {
 
+// The platform's preferred separator ('/' on POSIX, '\\' on Windows, where
+// '/' is accepted as well).
+extern const wchar_t path_separator;
+
 // Directory part of `path` without its trailing separator; empty when the
 // path has no directory.
 std::wstring extract_dir(const std::wstring& path);

@@ -6,6 +6,7 @@
 // std::string: 4-byte little-endian unsigned length n, then n raw bytes.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -67,5 +68,9 @@ private:
 };
 
 extern const char* const truncated_text;  // "message data truncated"
+
+// 32-bit little-endian numbers at a byte address.
+void write_u32_le(char* at, std::uint32_t value);
+std::uint32_t read_u32_le(const char* at);
 
 }  // namespace orbl

@@ -87,7 +87,7 @@ std::unique_ptr<IMessage> receive_message(orbl::IClientSocket& socket);
 std::uint32_t check_header(const char* data, std::size_t size);
 
 // Little-endian helpers shared by the frame and the serializer's users.
-void put_u32(char* at, std::uint32_t value);
-std::uint32_t get_u32(const char* at);
+inline void put_u32(char* at, std::uint32_t value) { orbl::write_u32_le(at, value); }
+inline std::uint32_t get_u32(const char* at) { return orbl::read_u32_le(at); }
 
 }  // namespace quel

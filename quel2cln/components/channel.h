@@ -1,0 +1,32 @@
+#pragma once
+// A byte stream over one connected socket: plain TCP, or TLS on top of it.
+// The client socket does framing and time-outs on top of a channel.
+
+#include <cstddef>
+#include <memory>
+
+#include "components/net.h"
+
+namespace orbl {
+
+class channel {
+public:
+    enum class want { none, read, write };
+
+    virtual ~channel() = default;
+    // Bytes read (> 0), 0 at an orderly end of stream, -1 when the caller
+    // must wait for `waiting_for()` first. Throws socket_error.
+    virtual long read(char* buffer, std::size_t size) = 0;
+    // Bytes written (> 0), or -1 when the caller must wait for `waiting_for()`.
+    virtual long write(const char* data, std::size_t size) = 0;
+    // True when read() can deliver bytes without waiting on the socket
+    // (TLS may hold decrypted bytes the socket no longer shows).
+    virtual bool has_buffered() const { return false; }
+    // What the last read/write that returned -1 waits for.
+    virtual want waiting_for() const = 0;
+    virtual net::handle handle() const = 0;
+};
+
+std::unique_ptr<channel> make_plain_channel(net::handle socket);
+
+}  // namespace orbl

@@ -1,0 +1,48 @@
+#pragma once
+// The platform's socket calls, as the portable client socket uses them.
+// One implementation per platform (net_posix.cpp, net_win32.cpp). Every
+// failure is thrown as socket_error with a Windows Sockets code and a fixed
+// lower-case text.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "components/socket.h"
+
+namespace orbl::net {
+
+using handle = std::intptr_t;
+constexpr handle invalid_handle = -1;
+
+// Connects a non-blocking stream socket to one address (raw socket address
+// bytes as kept in inet_address) and `port`, waiting at most `timeout_ms`.
+// Returns the connected, non-blocking socket.
+handle connect_to(const std::vector<unsigned char>& address, int port, int timeout_ms);
+void close(handle socket) noexcept;
+
+// Waits until `socket` is readable (or writable) or `timeout_ms` passes;
+// a negative timeout waits without limit. True when ready.
+bool wait(handle socket, bool for_write, int timeout_ms);
+
+// One non-blocking receive: bytes read (> 0), 0 at end of stream, -1 when
+// nothing is available now.
+long receive_some(handle socket, char* buffer, std::size_t size);
+// One non-blocking send: bytes sent (>= 0), -1 when the socket cannot take
+// more now. Never raises SIGPIPE.
+long send_some(handle socket, const char* data, std::size_t size);
+
+// Resolution; numeric_only refuses names. Throws socket_error.
+inet_address resolve(const std::wstring& host, bool numeric_only);
+bool is_numeric_address(const std::wstring& host);
+
+int startup_error() noexcept;
+void sleep(int milliseconds) noexcept;
+// Monotonic clock in milliseconds.
+std::int64_t now_ms() noexcept;
+
+// Builds the socket_error for a platform error code (errno or WSA code).
+socket_error error_from_system(int system_code);
+
+}  // namespace orbl::net

@@ -1,0 +1,42 @@
+#include "components/paths.h"
+
+namespace orbl {
+
+namespace {
+
+bool is_separator(wchar_t c) {
+    return c == L'/' || (path_separator == L'\\' && c == L'\\');
+}
+
+}  // namespace
+
+std::wstring extract_dir(const std::wstring& path) {
+    std::size_t end = path.size();
+    while (end > 0 && !is_separator(path[end - 1])) --end;
+    if (end == 0) return {};
+    // Keep a lone root separator ("/x" gives "/").
+    std::size_t dir_end = end - 1;
+    while (dir_end > 0 && is_separator(path[dir_end - 1])) --dir_end;
+    return dir_end == 0 ? path.substr(0, 1) : path.substr(0, dir_end);
+}
+
+bool get_absolute_path(const std::wstring& base, const std::wstring& path, std::wstring& out) {
+    if (path.empty()) {
+        out.clear();
+        return true;
+    }
+    if (is_absolute_path(path)) {
+        out = path;
+        return true;
+    }
+    if (base.empty() || !is_absolute_path(base)) {
+        out = path;
+        return false;
+    }
+    out = base;
+    if (!is_separator(out.back())) out += path_separator;
+    out += path;
+    return true;
+}
+
+}  // namespace orbl

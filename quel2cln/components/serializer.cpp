@@ -1,0 +1,94 @@
+#include "components/serializer.h"
+
+#include <cstdint>
+#include <limits>
+#include <stdexcept>
+
+namespace orbl {
+
+const char* const truncated_text = "message data truncated";
+
+void write_u32_le(char* at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+std::uint32_t read_u32_le(const char* at) {
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(at[i]);
+    return value;
+}
+
+namespace {
+
+void put_u32(std::vector<char>& out, std::uint32_t value) {
+    char bytes[4];
+    write_u32_le(bytes, value);
+    out.insert(out.end(), bytes, bytes + 4);
+}
+
+}  // namespace
+
+out_serialize& out_serialize::operator<<(const std::string& value) {
+    if (value.size() > std::numeric_limits<std::uint32_t>::max())
+        throw std::length_error("message data too big");
+    put_u32(bytes_, static_cast<std::uint32_t>(value.size()));
+    bytes_.insert(bytes_.end(), value.begin(), value.end());
+    return *this;
+}
+
+out_serialize& out_serialize::operator<<(unsigned int value) {
+    put_u32(bytes_, value);
+    return *this;
+}
+
+out_serialize& out_serialize::operator<<(int value) {
+    put_u32(bytes_, static_cast<std::uint32_t>(value));
+    return *this;
+}
+
+out_serialize& out_serialize::operator<<(bool value) {
+    bytes_.push_back(value ? 1 : 0);
+    return *this;
+}
+
+void out_serialize::append_to(std::vector<char>& buffer) const {
+    buffer.insert(buffer.end(), bytes_.begin(), bytes_.end());
+}
+
+in_serialize::in_serialize(iterator begin, iterator end)
+    : pos_(begin == end ? nullptr : &*begin), end_(pos_ ? pos_ + (end - begin) : nullptr) {}
+
+std::size_t in_serialize::remaining() const {
+    return static_cast<std::size_t>(end_ - pos_) - offset_;
+}
+
+const char* in_serialize::take(std::size_t count) const {
+    if (count > remaining()) throw std::runtime_error(truncated_text);
+    const char* at = pos_ + offset_;
+    offset_ += count;
+    return at;
+}
+
+const in_serialize& in_serialize::operator>>(bool& value) const {
+    value = *take(1) != 0;
+    return *this;
+}
+
+const in_serialize& in_serialize::operator>>(unsigned int& value) const {
+    value = read_u32_le(take(4));
+    return *this;
+}
+
+const in_serialize& in_serialize::operator>>(int& value) const {
+    value = static_cast<int>(read_u32_le(take(4)));
+    return *this;
+}
+
+const in_serialize& in_serialize::operator>>(std::string& value) const {
+    std::uint32_t length = read_u32_le(take(4));
+    const char* at = take(length);
+    value.assign(at, length);
+    return *this;
+}
+
+}  // namespace orbl

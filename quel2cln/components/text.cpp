@@ -1,0 +1,85 @@
+#include "components/text.h"
+
+namespace orbl {
+
+namespace {
+
+constexpr char32_t replacement = 0xFFFD;
+
+// Decodes one UTF-8 sequence at `pos`; invalid or overlong sequences and
+// surrogates give U+FFFD and consume one byte.
+char32_t decode(const std::string& text, std::size_t& pos) {
+    unsigned char lead = static_cast<unsigned char>(text[pos++]);
+    if (lead < 0x80) return lead;
+    int extra;
+    char32_t code;
+    char32_t minimum;
+    if ((lead & 0xE0) == 0xC0) { extra = 1; code = lead & 0x1F; minimum = 0x80; }
+    else if ((lead & 0xF0) == 0xE0) { extra = 2; code = lead & 0x0F; minimum = 0x800; }
+    else if ((lead & 0xF8) == 0xF0) { extra = 3; code = lead & 0x07; minimum = 0x10000; }
+    else return replacement;
+    if (pos + extra > text.size()) return replacement;
+    for (int i = 0; i < extra; ++i) {
+        unsigned char next = static_cast<unsigned char>(text[pos + i]);
+        if ((next & 0xC0) != 0x80) return replacement;
+        code = (code << 6) | (next & 0x3F);
+    }
+    if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return replacement;
+    pos += extra;
+    return code;
+}
+
+void append_wide(std::wstring& out, char32_t code) {
+    if (sizeof(wchar_t) == 2 && code >= 0x10000) {
+        code -= 0x10000;
+        out += static_cast<wchar_t>(0xD800 + (code >> 10));
+        out += static_cast<wchar_t>(0xDC00 + (code & 0x3FF));
+    } else {
+        out += static_cast<wchar_t>(code);
+    }
+}
+
+void append_utf8(std::string& out, char32_t code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (code >> 18));
+        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+}  // namespace
+
+std::wstring utf8_to_wide(const std::string& text) {
+    std::wstring out;
+    out.reserve(text.size());
+    for (std::size_t pos = 0; pos < text.size();) append_wide(out, decode(text, pos));
+    return out;
+}
+
+std::string wide_to_utf8(const std::wstring& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t code = static_cast<char32_t>(text[i]);
+        if (sizeof(wchar_t) == 2 && code >= 0xD800 && code <= 0xDBFF && i + 1 < text.size() &&
+            text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (static_cast<char32_t>(text[++i]) - 0xDC00);
+        } else if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+            code = replacement;
+        }
+        append_utf8(out, code);
+    }
+    return out;
+}
+
+}  // namespace orbl

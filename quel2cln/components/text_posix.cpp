@@ -1,0 +1,11 @@
+// The default narrow encoding on POSIX is UTF-8.
+#include "components/text.h"
+
+namespace orbl {
+
+bool char_to_wide(const std::string& text, std::wstring& out, const text_encoding&) {
+    out = utf8_to_wide(text);
+    return true;
+}
+
+}  // namespace orbl

@@ -1,0 +1,34 @@
+#include "connection/connection.h"
+#include "operations/lock.h"
+#include "operations/text_buffer.h"
+#include "protocol/errors.h"
+
+namespace quel {
+
+const char* const invalid_lock_mode_text = "invalid lock mode";
+
+void Connection::lock(const std::string& text1, const std::string& text2, int lock_mode,
+                      const std::string& text4, unsigned int number, bool* lock_result,
+                      char* reply_text, unsigned int reply_text_len) {
+    if (lock_mode < -1 || lock_mode > 1) throw client_error(invalid_lock_mode_text);
+    orbl::out_serialize writer;
+    writer << text1 << text2 << lock_mode;
+    if (lock_mode != -1) writer << text4 << number;
+    auto reply = exchange(Lock, writer);
+
+    orbl::in_serialize reader(reply->data_begin(), reply->data_end());
+    if (lock_mode == -1) {
+        if (lock_result) *lock_result = true;
+        return;
+    }
+    bool flag = false;
+    reader >> flag;
+    if (lock_result) *lock_result = flag;
+    if (lock_mode == 0 && !flag) {
+        std::string text;
+        reader >> text;
+        if (reply_text) copy_text(text, reply_text, reply_text_len);
+    }
+}
+
+}  // namespace quel

@@ -1,0 +1,7 @@
+#pragma once
+
+namespace quel {
+
+extern const char* const invalid_lock_mode_text;  // "invalid lock mode"
+
+}  // namespace quel
