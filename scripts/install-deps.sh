@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what building and testing need, with apt-get, when it is missing.
+# Set QUEL2CLN_NO_WINDOWS=1 to leave out the Windows cross compiler and Wine.
+set -euo pipefail
+
+packages=(cmake make g++ libgtest-dev libgmock-dev nlohmann-json3-dev libssl-dev openssl binutils)
+if [[ "${QUEL2CLN_NO_WINDOWS:-0}" != 1 ]]; then
+  packages+=(g++-mingw-w64-i686 googletest wine wine32:i386)
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed"; then
+    missing+=("$package")
+  fi
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+if [[ $(id -u) -ne 0 ]]; then
+  echo "missing packages: ${missing[*]} (run as root to install them)" >&2
+  exit 1
+fi
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
+  dpkg --add-architecture i386
+fi
+apt-get update -q
+DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
