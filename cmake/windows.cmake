@@ -1,0 +1,67 @@
+# The Windows DLL: quel2cln.dll exporting the eight stdcall functions by their
+# plain names, linked statically against the compiler's own runtime so that it
+# imports nothing but system DLLs. Included by the top-level CMakeLists.txt.
+
+set(QUEL2CLN_DEF ${CMAKE_CURRENT_SOURCE_DIR}/quel2cln/exports/quel2cln.def)
+
+# Windows 7 API level: GetAddrInfoW, InetPtonW, GetTickCount64.
+target_compile_definitions(quel2cln_core PUBLIC
+  _WIN32_WINNT=0x0601 WIN32_LEAN_AND_MEAN NOMINMAX)
+
+set_target_properties(quel2cln PROPERTIES
+  PREFIX ""
+  OUTPUT_NAME quel2cln
+  LINK_DEPENDS ${QUEL2CLN_DEF})
+# The .def names each export and binds it to its decorated stdcall symbol;
+# without stdcall fix-up a symbol with another byte count cannot stand in.
+target_sources(quel2cln PRIVATE ${QUEL2CLN_DEF})
+target_link_options(quel2cln PRIVATE
+  -static -static-libgcc -static-libstdc++
+  -Wl,--no-undefined
+  -Wl,--disable-stdcall-fixup)
+
+# The linker's import library would name the functions without their "@N",
+# which a host compiled with quel2cln.h (stdcall) cannot link against. dlltool
+# writes one that maps the decorated names to the plain exports, from the
+# same .def.
+file(STRINGS ${QUEL2CLN_DEF} quel2cln_def_lines REGEX "^[ \t]*[A-Za-z0-9_]+[ \t]*=")
+set(quel2cln_import_def "LIBRARY quel2cln.dll\nEXPORTS\n")
+foreach(line IN LISTS quel2cln_def_lines)
+  string(REGEX REPLACE "^[ \t]*[A-Za-z0-9_]+[ \t]*=[ \t]*([A-Za-z0-9_@]+).*$" "    \\1" decorated "${line}")
+  string(APPEND quel2cln_import_def "${decorated}\n")
+endforeach()
+file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/quel2cln-import.def
+  CONTENT "${quel2cln_import_def}")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${QUEL2CLN_DEF})
+
+if(CMAKE_DLLTOOL)
+  set(QUEL2CLN_DLLTOOL ${CMAKE_DLLTOOL})
+else()
+  string(REGEX REPLACE "g\\+\\+(-posix|-win32)?$" "dlltool" quel2cln_dlltool_guess "${CMAKE_CXX_COMPILER}")
+  find_program(QUEL2CLN_DLLTOOL NAMES ${quel2cln_dlltool_guess} i686-w64-mingw32-dlltool dlltool REQUIRED)
+endif()
+add_custom_command(TARGET quel2cln POST_BUILD
+  COMMAND ${QUEL2CLN_DLLTOOL} --kill-at
+          --input-def ${CMAKE_CURRENT_BINARY_DIR}/quel2cln-import.def
+          --dllname quel2cln.dll
+          --output-lib $<TARGET_LINKER_FILE:quel2cln>
+  COMMENT "Writing the import library of quel2cln.dll"
+  VERBATIM)
+
+install(FILES ${QUEL2CLN_DEF} DESTINATION ${CMAKE_INSTALL_LIBDIR})
+
+# PE checks: a 32-bit DLL that imports only system DLLs and exports exactly
+# the eight functions. They run on the build machine, not under Wine.
+if(QUEL2CLN_TESTS)
+  string(REGEX REPLACE "g\\+\\+(-posix|-win32)?$" "objdump" quel2cln_objdump_guess "${CMAKE_CXX_COMPILER}")
+  find_program(QUEL2CLN_OBJDUMP NAMES ${quel2cln_objdump_guess} i686-w64-mingw32-objdump objdump)
+  if(QUEL2CLN_OBJDUMP)
+    enable_testing()
+    foreach(check format imports exports)
+      add_test(NAME windows_dll_${check}
+        COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/scripts/check-dll.sh ${check}
+                $<TARGET_FILE:quel2cln> ${QUEL2CLN_OBJDUMP})
+      set_tests_properties(windows_dll_${check} PROPERTIES LABELS "windows;pe")
+    endforeach()
+  endif()
+endif()
