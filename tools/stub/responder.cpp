@@ -1,0 +1,105 @@
+#include "responder.h"
+
+#include "components/serializer.h"
+#include "protocol/message.h"
+
+namespace stub {
+namespace {
+
+std::string serialized(const orbl::out_serialize& out) {
+    std::vector<char> bytes;
+    out.append_to(bytes);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Bytes that are already encoded, handed to the frame as a payload writer.
+class raw_payload : public orbl::serialize_base {
+public:
+    explicit raw_payload(const std::string& bytes) : bytes_(bytes) {}
+    void append_to(std::vector<char>& buffer) const override {
+        buffer.insert(buffer.end(), bytes_.begin(), bytes_.end());
+    }
+    std::size_t size() const override { return bytes_.size(); }
+
+private:
+    const std::string& bytes_;
+};
+
+std::string text_of(const request& req, const char* name) {
+    const field* f = req.find(name);
+    return f == nullptr ? std::string() : f->text;
+}
+
+}  // namespace
+
+std::string make_frame(int type, const std::string& payload) {
+    quel::Message message;
+    message.write_header(type);
+    message.set_data(raw_payload(payload));
+    return std::string(message.bytes().begin(), message.bytes().end());
+}
+
+std::uint32_t responder::next_counter(const request& req) {
+    auto key = std::make_tuple(text_of(req, "text1"), text_of(req, "text2"), text_of(req, "text3"));
+    return ++counters_[key];
+}
+
+std::string responder::reply_payload(const request& req, const reply_fields& fields) {
+    orbl::out_serialize out;
+    switch (req.type) {
+    case quel::GetAutoInc: {
+        const bool no_value = fields.no_value.value_or(false);
+        out << no_value;
+        if (!no_value) out << (fields.value ? *fields.value : next_counter(req));
+        break;
+    }
+    case quel::CalcAutoInc:
+        out << (fields.value ? *fields.value : next_counter(req));
+        break;
+    case quel::Lock: {
+        const bool flag = fields.flag.value_or(true);
+        out << flag;
+        if (!flag) out << fields.text.value_or(std::string());
+        break;
+    }
+    default: break;  // ExecSQL and SaveResult: an empty Reply
+    }
+    return serialized(out);
+}
+
+answer responder::respond(const request& req) {
+    for (std::size_t i = 0; i < rules_.size(); ++i) {
+        rule& r = rules_[i];
+        if ((r.times && r.used >= *r.times) || !r.matches(req)) continue;
+        ++r.used;
+        answer a;
+        a.what = r.what;
+        a.delay_ms = r.delay_ms;
+        a.then = r.then;
+        a.rule = i + 1;
+        if (r.what == action::reply) {
+            a.bytes = make_frame(quel::Reply, reply_payload(req, r.reply));
+        } else if (r.what == action::error) {
+            orbl::out_serialize out;
+            out << r.bytes;
+            a.bytes = make_frame(quel::ErrorReply, serialized(out));
+        } else if (r.what == action::raw) {
+            a.bytes = r.bytes;
+        }
+        return a;
+    }
+    answer a;
+    a.bytes = make_frame(quel::Reply, reply_payload(req, reply_fields()));
+    return a;
+}
+
+answer responder::refuse(const std::string& text) {
+    orbl::out_serialize out;
+    out << text;
+    answer a;
+    a.what = action::error;
+    a.bytes = make_frame(quel::ErrorReply, serialized(out));
+    return a;
+}
+
+}  // namespace stub
