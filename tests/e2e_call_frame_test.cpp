@@ -1,0 +1,212 @@
+// The call frame seen from a host: retries after a broken connection, the
+// connection kept after other failures, connecting on demand, qm2_Done, and
+// the last error text.
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "e2e_fixture.h"
+#include "protocol/message.h"
+#include "support/platform.h"
+
+namespace qtest {
+namespace {
+
+using std::chrono::milliseconds;
+
+std::vector<int> connections_of(const std::vector<Request>& requests) {
+    std::vector<int> result;
+    for (const Request& r : requests) result.push_back(r.connection);
+    return result;
+}
+
+TEST_F(EndToEnd, RetriesFourTimesAfterTheServerCloses) {
+    server.set_default([](const Request&) { return close_connection(); });
+    EXPECT_FALSE(lib->ExecSQL("a", "b", "c"));
+    EXPECT_EQ(lib->last_error(), "(0) connection closed by peer");
+    std::vector<Request> seen = requests();
+    EXPECT_EQ(connections_of(seen), (std::vector<int>{1, 2, 3, 4}));
+    for (const Request& r : seen) EXPECT_EQ(r.frame, seen[0].frame);
+}
+
+TEST_F(EndToEnd, RetriesFourTimesAfterAReset) {
+    server.set_default([](const Request&) { return reset_connection(); });
+    bool granted = true;
+    EXPECT_FALSE(lib->Lock("t", "", 1, "", 0, &granted, nullptr, 0));
+    EXPECT_EQ(lib->last_error(), "(10054) connection reset by peer");
+    EXPECT_EQ(connections_of(requests()), (std::vector<int>{1, 2, 3, 4}));
+    EXPECT_TRUE(granted);
+}
+
+TEST_F(EndToEnd, RetryCountFollowsAttempts) {
+    reload("[Connect]\nAttempts=1\nPause=0\n[Advanced]\nSocketTimeout=200\n");
+    server.set_default([](const Request&) { return close_connection(); });
+    EXPECT_FALSE(lib->SaveResult("1", "2", "3", "4", "5"));
+    EXPECT_EQ(lib->last_error(), "(0) connection closed by peer");
+    EXPECT_EQ(connections_of(requests()), (std::vector<int>{1, 2}));
+}
+
+TEST_F(EndToEnd, RetryAfterABrokenConnectionCanSucceed) {
+    server.script(reset_connection());
+    server.script(reply(Wire().u32(17)));
+    unsigned int value = 0;
+    EXPECT_TRUE(lib->CalcAutoInc("", "", "", "a:b", &value)) << lib->last_error();
+    EXPECT_EQ(value, 17u);
+    EXPECT_EQ(lib->last_error(), "<none>");
+    std::vector<Request> seen = requests();
+    ASSERT_EQ(connections_of(seen), (std::vector<int>{1, 2}));
+    EXPECT_EQ(seen[0].frame, seen[1].frame);
+}
+
+TEST_F(EndToEnd, ServerRefusalKeepsTheConnection) {
+    server.script(error_reply("table \"x\" is locked"));
+    server.script(message(quel::CalcAutoInc, ""));
+    server.script(reply());
+    EXPECT_FALSE(lib->ExecSQL("update x", "", ""));
+    EXPECT_EQ(lib->last_error(), "table \"x\" is locked");
+    EXPECT_FALSE(lib->ExecSQL("update y", "", ""));
+    EXPECT_EQ(lib->last_error(), "unexpected message");
+    EXPECT_TRUE(lib->ExecSQL("update z", "", "")) << lib->last_error();
+    EXPECT_EQ(connections_of(requests()), (std::vector<int>{1, 1, 1}));
+    EXPECT_EQ(server.connections(), 1);
+}
+
+TEST_F(EndToEnd, OwnChecksKeepTheConnection) {
+    unsigned int value = 0;
+    bool granted = false;
+    EXPECT_TRUE(lib->ExecSQL("", "", ""));
+    EXPECT_FALSE(lib->CalcAutoInc("", "", "", "a:b,c", &value));
+    EXPECT_EQ(lib->last_error(), "invalid field list format");
+    EXPECT_FALSE(lib->Lock("", "", 5, "", 0, &granted, nullptr, 0));
+    EXPECT_EQ(lib->last_error(), "invalid lock mode");
+    EXPECT_TRUE(lib->ExecSQL("", "", ""));
+    std::vector<Request> seen = requests();
+    EXPECT_EQ(connections_of(seen), (std::vector<int>{1, 1}));
+    for (const Request& r : seen) EXPECT_EQ(r.type, quel::ExecSQL);
+}
+
+TEST_F(EndToEnd, RefusedConnectionIsReportedWithoutRetry) {
+    int port = 0;
+    test_platform::sock reserved = test_platform::reserve_refusing_port(port);
+    ASSERT_NE(reserved, test_platform::no_sock);
+    ASSERT_TRUE(lib->Init("127.0.0.1", port));
+    EXPECT_FALSE(lib->ExecSQL("", "", ""));
+    EXPECT_EQ(lib->last_error(), "connection refused");
+    // A later call tries again from the start.
+    EXPECT_FALSE(lib->ExecSQL("", "", ""));
+    EXPECT_EQ(lib->last_error(), "connection refused");
+    test_platform::close_socket(reserved);
+}
+
+TEST_F(EndToEnd, ConnectFailuresOfTheSocketLayerAreReportedAsText) {
+    struct Case {
+        const char* ini;
+        int port;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"[Security]\nLevel=2\n[Connect]\nPause=0\n", server.port(), "unsupported security level"},
+        {"[Connect]\nPause=0\n", 70000, "invalid port"},
+    };
+    for (const Case& c : cases) {
+        reload(c.ini, false);
+        ASSERT_TRUE(lib->Init("127.0.0.1", c.port));
+        EXPECT_FALSE(lib->ExecSQL("", "", ""));
+        EXPECT_EQ(lib->last_error(), c.text);
+    }
+    EXPECT_EQ(server.connections(), 0);
+}
+
+TEST_F(EndToEnd, InitAloneDoesNotConnect) {
+    EXPECT_FALSE(server.wait_for_connections(1, milliseconds(200)));
+    EXPECT_TRUE(lib->ExecSQL("", "", ""));
+    EXPECT_EQ(server.connections(), 1);
+}
+
+TEST_F(EndToEnd, DoneDropsTheConnectionAndTheNextCallReconnects) {
+    EXPECT_TRUE(lib->Done());  // nothing connected yet
+    EXPECT_TRUE(lib->ExecSQL("", "", ""));
+    server.script(error_reply("refused"));
+    EXPECT_FALSE(lib->ExecSQL("", "", ""));
+    EXPECT_TRUE(lib->Done());
+    EXPECT_EQ(lib->last_error(), "<none>");
+    EXPECT_TRUE(server.wait_for_closed_by_client(1));
+    EXPECT_TRUE(lib->Done());
+
+    EXPECT_TRUE(lib->ExecSQL("", "", ""));
+    EXPECT_EQ(connections_of(requests()), (std::vector<int>{1, 1, 2}));
+}
+
+TEST_F(EndToEnd, InitWhileConnectedKeepsTheOpenConnection) {
+    EXPECT_TRUE(lib->ExecSQL("", "", ""));
+    int port = 0;
+    test_platform::sock reserved = test_platform::reserve_refusing_port(port);
+    ASSERT_TRUE(lib->Init("127.0.0.1", port));
+    EXPECT_TRUE(lib->ExecSQL("", "", "")) << lib->last_error();
+    EXPECT_EQ(connections_of(requests()), (std::vector<int>{1, 1}));
+
+    // The new settings apply to the next connection.
+    lib->Done();
+    EXPECT_FALSE(lib->ExecSQL("", "", ""));
+    EXPECT_EQ(lib->last_error(), "connection refused");
+    test_platform::close_socket(reserved);
+}
+
+TEST_F(EndToEnd, UnloadClosesTheConnection) {
+    EXPECT_TRUE(lib->ExecSQL("", "", ""));
+    lib->unload();
+    EXPECT_TRUE(server.wait_for_closed_by_client(1));
+}
+
+TEST_F(EndToEnd, SlowServerIsWaitedFor) {
+    // Longer than several receive time-outs (200 ms each).
+    server.script(pause(700) + reply(Wire().flag(false).u32(5)));
+    bool no_value = true;
+    unsigned int value = 0;
+    EXPECT_TRUE(lib->GetAutoInc("", "", "", &no_value, &value)) << lib->last_error();
+    EXPECT_FALSE(no_value);
+    EXPECT_EQ(value, 5u);
+    EXPECT_EQ(requests().size(), 1u);
+}
+
+TEST_F(EndToEnd, LastErrorCopyRules) {
+    char buffer[32];
+    std::memset(buffer, '#', sizeof buffer);
+    EXPECT_FALSE(lib->LastError(buffer, sizeof buffer - 1));  // nothing recorded
+    EXPECT_EQ(buffer[0], '#');
+
+    server.script(error_reply("0123456789"));
+    ASSERT_FALSE(lib->ExecSQL("", "", ""));
+    struct Case {
+        unsigned int length;
+        std::string written;  // the first 14 bytes afterwards
+    };
+    const Case cases[] = {
+        {0, std::string("\0#############", 14)},
+        {4, std::string("0123\0#########", 14)},
+        {10, std::string("0123456789\0###", 14)},
+        {12, std::string("0123456789\0###", 14)},
+    };
+    for (const Case& c : cases) {
+        std::memset(buffer, '#', sizeof buffer);
+        EXPECT_TRUE(lib->LastError(buffer, c.length)) << c.length;
+        EXPECT_EQ(std::string(buffer, 14), c.written) << c.length;
+    }
+    EXPECT_FALSE(lib->LastError(nullptr, 10));
+    EXPECT_EQ(lib->last_error(), "0123456789");  // reading does not clear
+
+    server.script(error_reply(""));
+    EXPECT_FALSE(lib->ExecSQL("", "", ""));
+    std::memset(buffer, '#', sizeof buffer);
+    EXPECT_TRUE(lib->LastError(buffer, 10));
+    EXPECT_EQ(std::string(buffer, 2), std::string("\0#", 2));
+
+    EXPECT_TRUE(lib->ExecSQL("", "", ""));
+    std::memset(buffer, '#', sizeof buffer);
+    EXPECT_FALSE(lib->LastError(buffer, 10));
+    EXPECT_EQ(buffer[0], '#');
+}
+
+}  // namespace
+}  // namespace qtest

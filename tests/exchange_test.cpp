@@ -1,0 +1,159 @@
+#include "protocol/exchange.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "connection/connection.h"
+#include "protocol/errors.h"
+#include "support/fake_socket.h"
+#include "support/test_server.h"
+#include "support/wire.h"
+
+namespace {
+
+using qtest::FakeScript;
+using qtest::FakeSocket;
+using qtest::frame;
+using qtest::Wire;
+
+// what() of the exception that receive_reply throws, "" when it returns a
+// Reply, with the exception's kind in front.
+std::string outcome(FakeScript& script_template) {
+    auto script = std::make_shared<FakeScript>(script_template);
+    FakeSocket socket(script);
+    try {
+        auto reply = quel::receive_reply(socket);
+        if (!reply) return "null";
+        return "reply:" + std::string(reply->data_begin(), reply->data_end());
+    } catch (const quel::client_error& error) {
+        return std::string("client_error:") + error.what();
+    } catch (const quel::msg_error& error) {
+        return std::string("msg_error:") + error.what();
+    } catch (const std::runtime_error& error) {
+        return std::string("runtime_error:") + error.what();
+    }
+}
+
+TEST(ReceiveReply, ClassifiesTheNextMessage) {
+    struct Case {
+        const char* name;
+        std::string message;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"reply", frame(1, "xyz"), "reply:xyz"},
+        {"empty reply", frame(1, ""), "reply:"},
+        {"error reply", frame(2, Wire().str("table is locked")), "client_error:table is locked"},
+        {"empty error text", frame(2, Wire().str("")), "client_error:"},
+        {"bytes after the error text", frame(2, Wire().str("no").u32(99)), "client_error:no"},
+        {"error text cut short", frame(2, Wire().u32(10).raw("abc")),
+         "runtime_error:message data truncated"},
+        {"error reply without payload", frame(2, ""), "runtime_error:message data truncated"},
+        {"type 3", frame(3, Wire().str("x")), "client_error:unexpected message"},
+        {"type 5", frame(5, ""), "client_error:unexpected message"},
+        {"type 7", frame(7, ""), "client_error:unexpected message"},
+        {"type 8 is a frame fault", frame(8, ""), "msg_error:invalid message type"},
+    };
+    for (const Case& c : cases) {
+        FakeScript script;
+        script.deliver(c.message);
+        EXPECT_EQ(outcome(script), c.expected) << c.name;
+    }
+}
+
+TEST(ReceiveReply, KeepsWaitingWhileNothingArrives) {
+    auto script = std::make_shared<FakeScript>();
+    for (int i = 0; i < 5; ++i) script->deliver_nothing();
+    script->deliver(frame(1, "late"));
+    FakeSocket socket(script);
+    auto reply = quel::receive_reply(socket);
+    ASSERT_NE(reply, nullptr);
+    EXPECT_EQ(std::string(reply->data_begin(), reply->data_end()), "late");
+    EXPECT_EQ(script->receive_calls, 6);
+    EXPECT_TRUE(script->sent.empty());
+}
+
+// A Connection over a scripted socket, with the script kept by the test.
+struct ScriptedConnection {
+    std::shared_ptr<FakeScript> script = std::make_shared<FakeScript>();
+    quel::Connection connection{std::make_unique<FakeSocket>(script)};
+};
+
+TEST(ConnectionStep, StaysInStepAfterCompleteAnswers) {
+    ScriptedConnection c;
+    c.script->deliver(frame(2, Wire().str("refused")));
+    EXPECT_THROW(c.connection.exec_sql("a", "b", "c"), quel::client_error);
+    EXPECT_TRUE(c.connection.in_step());
+
+    c.script->deliver(frame(4, ""));
+    EXPECT_THROW(c.connection.exec_sql("a", "b", "c"), quel::client_error);
+    EXPECT_TRUE(c.connection.in_step());
+
+    EXPECT_THROW(c.connection.lock("a", "b", 2, "", 0, nullptr, nullptr, 0), quel::client_error);
+    EXPECT_TRUE(c.connection.in_step());
+
+    c.script->deliver(frame(1, ""));
+    EXPECT_NO_THROW(c.connection.exec_sql("a", "b", "c"));
+    EXPECT_TRUE(c.connection.in_step());
+    EXPECT_EQ(c.script->sent.size(), 3u);
+}
+
+TEST(ConnectionStep, FrameFaultsLeaveTheConnectionOutOfStep) {
+    struct Case {
+        const char* name;
+        std::string first;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"too big", qtest::header(1, 62914561), "message data too big"},
+        {"bad magic", std::string(32, 'Q'), "no message magic"},
+        {"short header", qtest::header(1, 0).substr(0, 10), "no message header"},
+        {"tail missing", qtest::header(1, 100) + "abc", "message tail timeout exceed"},
+    };
+    for (const Case& k : cases) {
+        ScriptedConnection c;
+        c.script->deliver(k.first);
+        try {
+            c.connection.exec_sql("", "", "");
+            ADD_FAILURE() << k.name << ": no error";
+        } catch (const quel::msg_error& error) {
+            EXPECT_STREQ(error.what(), k.text) << k.name;
+        }
+        EXPECT_FALSE(c.connection.in_step()) << k.name;
+    }
+}
+
+TEST(ConnectionStep, FailedSendLeavesTheConnectionOutOfStep) {
+    ScriptedConnection c;
+    c.script->send_result = false;
+    try {
+        c.connection.save_result("1", "2", "3", "4", "5");
+        FAIL() << "no error";
+    } catch (const quel::msg_error& error) {
+        EXPECT_STREQ(error.what(), "send message timeout");
+    }
+    EXPECT_FALSE(c.connection.in_step());
+}
+
+TEST(ConnectionStep, OversizedRequestIsRefusedUnsentAndInStep) {
+    ScriptedConnection c;
+    const std::string huge(62914560 - 11, 'x');  // payload: 3 lengths + 62914549 + 0 + 0
+    try {
+        c.connection.exec_sql(huge, "", "");
+        FAIL() << "no error";
+    } catch (const quel::msg_error& error) {
+        EXPECT_STREQ(error.what(), "message data too big");
+    }
+    EXPECT_TRUE(c.script->sent.empty());
+    EXPECT_TRUE(c.connection.in_step());
+
+    // The largest request that fits goes out.
+    c.script->deliver(frame(1, ""));
+    EXPECT_NO_THROW(c.connection.exec_sql(std::string(62914560 - 12, 'x'), "", ""));
+    ASSERT_EQ(c.script->sent.size(), 1u);
+    EXPECT_EQ(c.script->sent[0].size(), 32u + 62914560u);
+}
+
+}  // namespace

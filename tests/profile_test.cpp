@@ -1,0 +1,89 @@
+#include "components/profile.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+
+namespace {
+
+TEST(Profile, IntegerValues) {
+    struct Case {
+        const char* value;
+        int expected;  // -777 is the default passed to read()
+    };
+    const Case cases[] = {
+        {"5", 5},
+        {"+5", 5},
+        {"-5", -5},
+        {"-0", 0},
+        {"007", 7},
+        {"  12  ", 12},
+        {"2147483647", INT_MAX},
+        {"2147483648", INT_MAX},
+        {"99999999999999999999999", INT_MAX},
+        {"-2147483648", INT_MIN},
+        {"-2147483649", INT_MIN},
+        {"-99999999999999999999999", INT_MIN},
+        {"", -777},
+        {"+", -777},
+        {"-", -777},
+        {"12abc", -777},
+        {"1 2", -777},
+        {"0x10", -777},
+        {"1e3", -777},
+        {"1.5", -777},
+        {"--1", -777},
+        {"five", -777},
+    };
+    for (const Case& c : cases) {
+        orbl::profile ini = orbl::profile::from_text(std::string("[S]\nK=") + c.value + "\n");
+        EXPECT_EQ(ini.read("S", "K", -777), c.expected) << "\"" << c.value << "\"";
+    }
+}
+
+TEST(Profile, Syntax) {
+    struct Case {
+        const char* name;
+        std::string text;
+        int expected;  // read("Connect", "Attempts", -1)
+    };
+    const Case cases[] = {
+        {"plain", "[Connect]\nAttempts=4\n", 4},
+        {"names any case", "[CONNECT]\nattempts=4\n", 4},
+        {"names trimmed", "[ Connect ]\n  Attempts  =  4  \n", 4},
+        {"CRLF", "[Connect]\r\nAttempts=4\r\n", 4},
+        {"no final newline", "[Connect]\nAttempts=4", 4},
+        {"BOM", "\xEF\xBB\xBF[Connect]\nAttempts=4\n", 4},
+        {"first occurrence wins", "[Connect]\nAttempts=4\nAttempts=5\n", 4},
+        {"first across repeated sections", "[Connect]\nAttempts=4\n[X]\n[Connect]\nAttempts=5\n",
+         4},
+        {"semicolon comment", "[Connect]\n;Attempts=4\nAttempts=6\n", 6},
+        {"hash comment", "[Connect]\n  # Attempts=4\nAttempts=6\n", 6},
+        {"other section", "[Other]\nAttempts=4\n", -1},
+        {"before any section", "Attempts=4\n[Connect]\n", -1},
+        {"line without equals", "[Connect]\nAttempts\nAttempts=7\n", 7},
+        {"empty value", "[Connect]\nAttempts=\n", -1},
+        {"empty file", "", -1},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(orbl::profile::from_text(c.text).read("Connect", "Attempts", -1), c.expected)
+            << c.name;
+}
+
+TEST(Profile, WideTexts) {
+    orbl::profile ini = orbl::profile::from_text(
+        "[Security]\nCertFile = certs/caf\xC3\xA9.pem \nKeyPswd=a=b;c#d\nEmpty=\n");
+    EXPECT_EQ(ini.read_wstr("Security", "CertFile", L"def"), L"certs/caf\u00e9.pem");
+    EXPECT_EQ(ini.read_wstr("security", "keypswd", L"def"), L"a=b;c#d");
+    EXPECT_EQ(ini.read_wstr("Security", "Empty", L"def"), L"");
+    EXPECT_EQ(ini.read_wstr("Security", "Missing", L"def"), L"def");
+}
+
+TEST(Profile, MissingFileReadsAsEmpty) {
+    orbl::profile ini(L"/nonexistent-dir-for-quel2cln-tests/quel2cln.ini");
+    EXPECT_EQ(ini.read("Connect", "Attempts", 3), 3);
+    EXPECT_EQ(ini.read_wstr("Security", "CertFile", L""), L"");
+}
+
+}  // namespace
