@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -129,6 +130,8 @@ struct ReceiveCase {
     const char* error;  // nullptr: a valid message
     std::vector<std::size_t> tail_requests;
 };
+
+void PrintTo(const ReceiveCase& c, std::ostream* out) { *out << c.name; }
 
 class MessageReceive : public ::testing::TestWithParam<ReceiveCase> {};
 
