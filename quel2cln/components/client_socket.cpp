@@ -6,6 +6,7 @@
 #include "components/net.h"
 #include "components/net_errors.h"
 #include "components/socket.h"
+#include "components/tls.h"
 
 namespace orbl {
 
@@ -35,6 +36,7 @@ const char* text_for(int code) noexcept {
     case wsa::host_down: return "host is down";
     case wsa::host_unreachable: return "host unreachable";
     case wsa::not_initialised: return "sockets not initialized";
+    case tls_failure: return "tls failure";
     case socket_code::host_not_found: return "host not found";
     case wsa::try_again: return "temporary failure in name resolution";
     case wsa::no_recovery: return "name resolution failed";
@@ -168,23 +170,35 @@ std::unique_ptr<channel> make_plain_channel(net::handle socket) {
     return std::make_unique<plain_channel>(socket);
 }
 
-std::unique_ptr<IClientSocket> IClientSocket::factory(const inet_address& address, int port,
-                                                      int security_level) {
-    if (port < 1 || port > 65535)
-        throw socket_error(socket_code::invalid_argument, net::invalid_port_text);
-    if (security_level != 0)
-        throw socket_error(socket_code::invalid_argument, net::unsupported_level_text);
-    if (address.addresses.empty()) throw net::make_error(socket_code::host_not_found);
+namespace {
 
-    // Every address in order; the last one's failure is the one reported.
+// A socket connected to the first address that accepts; the last address's
+// failure is the one reported.
+net::handle connect_any(const inet_address& address, int port) {
     for (std::size_t i = 0;; ++i) {
         try {
-            net::handle socket = net::connect_to(address.addresses[i], port, connect_timeout_ms);
-            return std::make_unique<client_socket>(make_plain_channel(socket));
+            return net::connect_to(address.addresses[i], port, connect_timeout_ms);
         } catch (const socket_error&) {
             if (i + 1 == address.addresses.size()) throw;
         }
     }
+}
+
+}  // namespace
+
+std::unique_ptr<IClientSocket> IClientSocket::factory(const inet_address& address, int port,
+                                                      int security_level) {
+    if (port < 1 || port > 65535)
+        throw socket_error(socket_code::invalid_argument, net::invalid_port_text);
+    if (security_level != 0 && !is_tls_level(security_level))
+        throw socket_error(socket_code::invalid_argument, net::unsupported_level_text);
+    if (address.addresses.empty()) throw net::make_error(socket_code::host_not_found);
+
+    net::handle socket = connect_any(address, port);
+    if (security_level == 0) return std::make_unique<client_socket>(make_plain_channel(socket));
+    // The handshake has a connect limit of its own, after the TCP connect.
+    return std::make_unique<client_socket>(
+        make_tls_channel(socket, address.host, security_level, connect_timeout_ms));
 }
 
 int socket_initialize_error_sys_code() {

@@ -27,6 +27,11 @@ constexpr int no_data = 11004;
 constexpr int unknown = -1;
 }  // namespace wsa
 
+// Every TLS failure other than an orderly close (0) or a broken connection
+// (10053, 10054) carries this one code, so the call frame never retries it.
+// Winsock defines 10071 (WSAEREMOTE) but no socket call returns it.
+constexpr int tls_failure = 10071;
+
 // Texts for the socket layer's own failures (code invalid_argument).
 extern const char* const invalid_port_text;         // "invalid port"
 extern const char* const unsupported_level_text;    // "unsupported security level"

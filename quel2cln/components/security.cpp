@@ -4,19 +4,36 @@ namespace orbl {
 
 namespace {
 
-socket_security_param& stored_params() {
-    static socket_security_param params;
-    return params;
+void wipe_password(socket_security_param& params) {
+    // Through a volatile pointer, so the stores are not dropped as dead.
+    volatile wchar_t* text = params.key_password.empty() ? nullptr : &params.key_password[0];
+    for (std::size_t i = 0; i < params.key_password.size(); ++i) text[i] = L'\0';
+    params.key_password.clear();
+}
+
+// The copy kept for the process; its password is overwritten when it is
+// replaced and when the library is unloaded.
+struct kept_params {
+    socket_security_param params;
+    ~kept_params() { wipe_password(params); }
+};
+
+kept_params& stored() {
+    static kept_params kept;
+    return kept;
 }
 
 }  // namespace
 
 void set_socket_security_params(const socket_security_param& param) {
-    stored_params() = param;
+    socket_security_param& params = stored().params;
+    if (&param == &params) return;
+    wipe_password(params);
+    params = param;
 }
 
 socket_security_param get_socket_security_params() {
-    return stored_params();
+    return stored().params;
 }
 
 }  // namespace orbl

@@ -1,0 +1,41 @@
+# TLS for the component layer: OpenSSL. Linux links the system's shared
+# libraries (Debian: libssl-dev); the Windows DLL links the static libraries
+# that scripts/build-openssl-mingw.sh builds and caches, so it still imports
+# only system DLLs. Included by the top-level CMakeLists.txt.
+
+target_sources(quel2cln_core PRIVATE
+  ${CMAKE_CURRENT_SOURCE_DIR}/quel2cln/components/tls_openssl.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/quel2cln/components/tls_roots_${QUEL2CLN_PLATFORM}.cpp)
+
+if(WIN32)
+  set(QUEL2CLN_OPENSSL_MINGW_DIR "" CACHE PATH
+    "Static OpenSSL for MinGW i686 (the prefix scripts/build-openssl-mingw.sh prints)")
+  if(NOT QUEL2CLN_OPENSSL_MINGW_DIR)
+    file(GLOB quel2cln_openssl_builds /var/cache/quel2cln/openssl-mingw-*/.complete)
+    if(quel2cln_openssl_builds)
+      list(SORT quel2cln_openssl_builds COMPARE NATURAL ORDER DESCENDING)
+      list(GET quel2cln_openssl_builds 0 quel2cln_openssl_found)
+      get_filename_component(quel2cln_openssl_found ${quel2cln_openssl_found} DIRECTORY)
+      set(QUEL2CLN_OPENSSL_MINGW_DIR ${quel2cln_openssl_found} CACHE PATH
+        "Static OpenSSL for MinGW i686 (the prefix scripts/build-openssl-mingw.sh prints)" FORCE)
+    endif()
+  endif()
+  if(NOT EXISTS ${QUEL2CLN_OPENSSL_MINGW_DIR}/lib/libssl.a)
+    message(FATAL_ERROR "No static OpenSSL for MinGW found. Run scripts/build-openssl-mingw.sh "
+      "and pass the directory it prints as -DQUEL2CLN_OPENSSL_MINGW_DIR=<dir>.")
+  endif()
+  add_library(quel2cln_openssl_crypto STATIC IMPORTED)
+  set_target_properties(quel2cln_openssl_crypto PROPERTIES
+    IMPORTED_LOCATION ${QUEL2CLN_OPENSSL_MINGW_DIR}/lib/libcrypto.a
+    INTERFACE_INCLUDE_DIRECTORIES ${QUEL2CLN_OPENSSL_MINGW_DIR}/include
+    INTERFACE_LINK_LIBRARIES "ws2_32;crypt32;gdi32;user32;advapi32")
+  add_library(quel2cln_openssl_ssl STATIC IMPORTED)
+  set_target_properties(quel2cln_openssl_ssl PROPERTIES
+    IMPORTED_LOCATION ${QUEL2CLN_OPENSSL_MINGW_DIR}/lib/libssl.a
+    INTERFACE_INCLUDE_DIRECTORIES ${QUEL2CLN_OPENSSL_MINGW_DIR}/include
+    INTERFACE_LINK_LIBRARIES quel2cln_openssl_crypto)
+  target_link_libraries(quel2cln_core PUBLIC quel2cln_openssl_ssl quel2cln_openssl_crypto crypt32)
+else()
+  find_package(OpenSSL 1.1.1 REQUIRED)
+  target_link_libraries(quel2cln_core PUBLIC OpenSSL::SSL OpenSSL::Crypto)
+endif()
