@@ -152,7 +152,7 @@ TEST(Connect, RealFactoryRefusesSecurityLevelsItCannotProvide) {
     quel::connect_env env;
     env.sleep = [](int) {};
     quel::Settings settings = settings_with(1, 0);
-    settings.security_level = 1;
+    settings.security_level = 7;
     try {
         quel::connect(settings, env);
         FAIL() << "connected";

@@ -106,7 +106,7 @@ TEST_F(EndToEnd, ConnectFailuresOfTheSocketLayerAreReportedAsText) {
         const char* text;
     };
     const Case cases[] = {
-        {"[Security]\nLevel=2\n[Connect]\nPause=0\n", server.port(), "unsupported security level"},
+        {"[Security]\nLevel=7\n[Connect]\nPause=0\n", server.port(), "unsupported security level"},
         {"[Connect]\nPause=0\n", 70000, "invalid port"},
     };
     for (const Case& c : cases) {
