@@ -296,9 +296,10 @@ private:
         if (r.what == action::close || r.what == action::reset || r.what == action::no_answer)
             fail("then", "\"then\" goes only with an answer (\"reply\", \"error\" or \"raw\")");
         const std::string t = v.is_string() ? v.get<std::string>() : std::string();
+        // Only an orderly close: a reset right behind the answer could
+        // destroy the answer in flight.
         if (t == "close") r.then = after::close;
-        else if (t == "reset") r.then = after::reset;
-        else fail("then", "\"then\" must be \"close\" or \"reset\"");
+        else fail("then", "\"then\" must be \"close\"");
     }
 
     const position_reader& where_;

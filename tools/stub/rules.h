@@ -39,7 +39,7 @@ struct reply_fields {
 
 enum class action { reply, error, raw, close, reset, no_answer };
 // What happens to the connection once the answer is sent.
-enum class after { keep, close, reset };
+enum class after { keep, close };
 
 const char* action_name(action a);
 

@@ -301,8 +301,6 @@ void server::finish_answer(connection& c) {
     c.out_done = 0;
     if (c.then == after::close) {
         close_connection(c, false);
-    } else if (c.then == after::reset) {
-        close_connection(c, true);
     } else {
         c.now = connection::state::reading;
     }
