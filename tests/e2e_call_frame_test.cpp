@@ -124,6 +124,29 @@ TEST_F(EndToEnd, InitAloneDoesNotConnect) {
     EXPECT_EQ(server.connections(), 1);
 }
 
+TEST_F(EndToEnd, EmptyHostMeansLocalhost) {
+    for (const char* host : {static_cast<const char*>(nullptr), ""}) {
+        lib->Done();
+        ASSERT_TRUE(lib->Init(host, server.port()));
+        EXPECT_TRUE(lib->ExecSQL("", "", "")) << lib->last_error();
+    }
+    EXPECT_EQ(connections_of(requests()), (std::vector<int>{1, 2}));
+}
+
+TEST_F(EndToEnd, ConnectionClosedWhileIdleIsRetriedOnSend) {
+    // The server closes after its answer; the next request is sent into a
+    // dead connection, which must neither raise SIGPIPE nor be reported.
+    server.script(reply() + close_connection());
+    EXPECT_TRUE(lib->ExecSQL("first", "", ""));
+    ASSERT_TRUE(server.wait_for_connections(1));
+    const std::string big(8 * 1024 * 1024, 's');
+    EXPECT_TRUE(lib->ExecSQL(big.c_str(), "", "")) << lib->last_error();
+    std::vector<Request> seen = requests();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[1].connection, 2);
+    EXPECT_EQ(seen[1].payload.size(), 12u + big.size());
+}
+
 TEST_F(EndToEnd, DoneDropsTheConnectionAndTheNextCallReconnects) {
     EXPECT_TRUE(lib->Done());  // nothing connected yet
     EXPECT_TRUE(lib->ExecSQL("", "", ""));

@@ -12,6 +12,12 @@
 namespace qtest {
 namespace {
 
+std::vector<int> connections_of(const std::vector<Request>& requests) {
+    std::vector<int> result;
+    for (const Request& r : requests) result.push_back(r.connection);
+    return result;
+}
+
 // The header of a request, written out by hand.
 std::string request_header(int type, std::size_t data_size) {
     return Wire()
@@ -157,6 +163,31 @@ TEST_F(EndToEnd, OversizedRequestIsRefusedAndTheConnectionStays) {
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[1].connection, 1);
     EXPECT_EQ(seen[1].payload, Wire().str("after").str("").str("").bytes());
+}
+
+TEST_F(EndToEnd, MessagesInPiecesAndBackToBack) {
+    // Generous receive time-out: the pauses only split the deliveries.
+    reload("[Connect]\nPause=0\n[Advanced]\nSocketTimeout=5000\nTailTimeout=5000\n");
+    const std::string first = frame(quel::Reply, Wire().flag(false).u32(1));
+    const std::string second = frame(quel::Reply, Wire().flag(false).u32(2));
+    const std::string third = frame(quel::Reply, Wire().flag(false).u32(3));
+    // A header in two pieces, then a payload in two pieces.
+    server.script(raw(first.substr(0, 10)) + pause(50) + raw(first.substr(10, 24)) + pause(50) +
+                  raw(first.substr(34)));
+    // Two answers at once: the second belongs to the next request.
+    server.script(raw(second + third));
+    server.script(no_answer());
+
+    unsigned int values[3] = {};
+    bool no_value = true;
+    for (unsigned int& value : values)
+        EXPECT_TRUE(lib->GetAutoInc("", "", "", &no_value, &value)) << lib->last_error();
+    EXPECT_EQ(values[0], 1u);
+    EXPECT_EQ(values[1], 2u);
+    EXPECT_EQ(values[2], 3u);
+    // The third answer was there before the third request reached the server.
+    EXPECT_TRUE(server.wait_for_requests(3));
+    EXPECT_EQ(connections_of(requests()), (std::vector<int>{1, 1, 1}));
 }
 
 TEST_F(EndToEnd, LargeMessagesTravelWhole) {
