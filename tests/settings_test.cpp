@@ -100,15 +100,17 @@ TEST_F(LoadSettings, HostAndPortFromTheArguments) {
 }
 
 TEST_F(LoadSettings, SecurityFilesResolvedAgainstTheModuleDirectory) {
-    load("[Security]\n"
-         "CertFile=client.pem\n"
-         "KeyFile=keys/client.key\n"
-         "CAFile=/etc/ssl/ca.pem\n"
-         "KeyPswd=keys/not-a-path\n");
+    const std::string absolute = tp::join_path(tp::join_path(dir_, "elsewhere"), "ca.pem");
+    const std::string ini = "[Security]\n"
+                            "CertFile=client.pem\n"
+                            "KeyFile=keys/client.key\n"
+                            "CAFile=" + absolute + "\n"
+                            "KeyPswd=keys/not-a-path\n";
+    load(ini.c_str());
     orbl::socket_security_param params = orbl::get_socket_security_params();
-    EXPECT_EQ(params.cert_file, wide(dir_ + "/client.pem"));
-    EXPECT_EQ(params.key_file, wide(dir_ + "/keys/client.key"));
-    EXPECT_EQ(params.ca_file, L"/etc/ssl/ca.pem");
+    EXPECT_EQ(params.cert_file, wide(tp::join_path(dir_, "client.pem")));
+    EXPECT_EQ(params.key_file, wide(tp::join_path(dir_, "keys/client.key")));
+    EXPECT_EQ(params.ca_file, wide(absolute));
     EXPECT_EQ(params.key_password, L"keys/not-a-path");
 }
 
