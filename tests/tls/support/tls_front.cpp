@@ -48,19 +48,16 @@ BIO_METHOD* socket_method() {
     return method;
 }
 
-tp::sock connect_backend(int port) {
-    BIO* bio = BIO_new_connect(("127.0.0.1:" + std::to_string(port)).c_str());
-    if (!bio) return tp::no_sock;
-    tp::sock socket = tp::no_sock;
-    if (BIO_do_connect(bio) == 1) {
+// A connection to the test server; the BIO owns the socket and closes it.
+struct Backend {
+    explicit Backend(int port) : bio(BIO_new_connect(("127.0.0.1:" + std::to_string(port)).c_str())) {
         int fd = -1;
-        BIO_get_fd(bio, &fd);
-        BIO_set_close(bio, BIO_NOCLOSE);
-        socket = fd;
+        if (bio && BIO_do_connect(bio) == 1 && BIO_get_fd(bio, &fd) >= 0) socket = fd;
     }
-    BIO_free(bio);
-    return socket;
-}
+    ~Backend() { BIO_free(bio); }
+    BIO* bio;
+    tp::sock socket = tp::no_sock;
+};
 
 // Reads what the client still sends until it closes, so that closing our
 // side does not reset the connection while the client reads our alert.
@@ -132,9 +129,9 @@ void TlsFront::serve(tp::sock client) {
     }
     if (result == 1) {
         ++handshakes_;
-        tp::sock backend = connect_backend(backend_port_);
-        if (backend != tp::no_sock) {
-            relay(ssl, client, backend);
+        Backend backend(backend_port_);
+        if (backend.socket != tp::no_sock) {
+            relay(ssl, client, backend.socket);
         } else {
             tp::close_socket(client);
         }
@@ -163,15 +160,12 @@ void TlsFront::relay(SSL* ssl, tp::sock client, tp::sock backend) {
         } else if (answer == 0) {
             SSL_shutdown(ssl);  // close_notify, then FIN
             tp::close_socket(client);
-            tp::close_socket(backend);
             return;
         } else if (answer == tp::recv_failed) {
             tp::reset_socket(client);
-            tp::close_socket(backend);
             return;
         }
     }
-    tp::close_socket(backend);
     tp::close_socket(client);
 }
 
