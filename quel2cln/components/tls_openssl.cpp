@@ -158,8 +158,9 @@ void load_client_certificate(SSL_CTX* ctx, const socket_security_param& params) 
     secret password{wide_to_utf8(params.key_password)};
     std::unique_ptr<EVP_PKEY, free_pkey> key(
         PEM_read_bio_PrivateKey(key_bio.get(), nullptr, password_callback, &password.bytes));
-    if (!key || SSL_CTX_use_PrivateKey(ctx, key.get()) != 1) fail(net::tls_key_file_text);
-    if (SSL_CTX_check_private_key(ctx) != 1) fail(net::tls_key_mismatch_text);
+    if (!key) fail(net::tls_key_file_text);
+    if (X509_check_private_key(leaf.get(), key.get()) != 1) fail(net::tls_key_mismatch_text);
+    if (SSL_CTX_use_PrivateKey(ctx, key.get()) != 1) fail(net::tls_key_file_text);
 }
 
 // The process-wide parameters, copied for this connection only; the copy
