@@ -208,7 +208,6 @@ TEST_F(EndToEnd, LastErrorCopyRules) {
     const Case cases[] = {
         {0, std::string("\0#############", 14)},
         {4, std::string("0123\0#########", 14)},
-        {10, std::string("0123456789\0###", 14)},
         {12, std::string("0123456789\0###", 14)},
     };
     for (const Case& c : cases) {

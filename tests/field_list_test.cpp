@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "operations/text_buffer.h"
-#include "protocol/errors.h"
 
 namespace {
 
@@ -32,18 +31,6 @@ TEST(Split, KeepsOnlyNonEmptyPiecesInOrder) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(quel::split(c.text, c.delimiter), c.pieces) << "\"" << c.text << "\"";
-}
-
-TEST(FieldList, InvalidEntriesAreRefused) {
-    // The accepted forms are covered through calc_auto_inc's request bytes.
-    for (const char* list : {"a", "a:", ":b", ":", "::", "a:b:c", "a:b,c", "x:y,,z"}) {
-        try {
-            quel::parse_field_list(list);
-            ADD_FAILURE() << "\"" << list << "\" accepted";
-        } catch (const quel::client_error& error) {
-            EXPECT_STREQ(error.what(), "invalid field list format");
-        }
-    }
 }
 
 // The copy into a host text buffer of length + 1 bytes, shared by

@@ -163,18 +163,4 @@ TEST(Serializer, ReaderStaysInsideItsRange) {
     EXPECT_EQ(empty.remaining(), 0u);
 }
 
-TEST(Serializer, FailedReadDoesNotStopEarlierValues) {
-    std::vector<char> payload = bytes_of(Wire().flag(false).u32(42).byte(1));
-    orbl::in_serialize reader(payload.cbegin(), payload.cend());
-    bool flag = true;
-    unsigned int number = 0;
-    reader >> flag >> number;
-    EXPECT_FALSE(flag);
-    EXPECT_EQ(number, 42u);
-    EXPECT_EQ(reader.remaining(), 1u);
-    unsigned int more = 7;
-    EXPECT_THROW(reader >> more, std::runtime_error);
-    EXPECT_EQ(more, 7u);
-}
-
 }  // namespace
