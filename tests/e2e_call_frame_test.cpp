@@ -2,6 +2,7 @@
 // connection kept after other failures, connecting on demand, qm2_Done, and
 // the last error text.
 
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -95,6 +96,21 @@ TEST_F(EndToEnd, RefusedConnectionIsReportedWithoutRetry) {
     EXPECT_EQ(lib->last_error(), "connection refused");
     // A later call tries again from the start.
     EXPECT_FALSE(lib->ExecSQL("", "", ""));
+    EXPECT_EQ(lib->last_error(), "connection refused");
+    test_platform::close_socket(reserved);
+}
+
+TEST_F(EndToEnd, PausesBetweenRefusedConnectionTries) {
+    // Three tries, two pauses of 200 ms from the ini: the call cannot end
+    // sooner. (The exact sequence of tries and pauses is a unit test.)
+    reload("[Connect]\nAttempts=3\nPause=200\n", false);
+    int port = 0;
+    test_platform::sock reserved = test_platform::reserve_refusing_port(port);
+    ASSERT_TRUE(lib->Init("127.0.0.1", port));
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(lib->ExecSQL("", "", ""));
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, milliseconds(400));
     EXPECT_EQ(lib->last_error(), "connection refused");
     test_platform::close_socket(reserved);
 }
