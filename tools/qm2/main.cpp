@@ -21,7 +21,8 @@ void print(std::FILE* to, const std::string& text) {
     std::fflush(to);
 }
 
-void describe_library(const std::string& path) {
+void describe_library(const library& lib) {
+    const std::string path = lib.file();
     const std::string ini = directory_of(path) + "/quel2cln.ini";
     print(stderr, "qm2: library " + path + "\n");
     print(stderr, "qm2: settings " + ini + (file_exists(ini) ? "" : " (not found: defaults apply)") +
@@ -89,8 +90,8 @@ int main(int argc, char** argv) {
     case parse_result::run: break;
     }
 
-    const std::string path = absolute_path(opt.library.empty() ? default_library_path() : opt.library);
-    if (opt.verbose) describe_library(path);
+    const std::string path =
+        opt.library.empty() ? default_library_path() : library_path_argument(opt.library);
     std::unique_ptr<library> lib;
     try {
         lib = library::load(path);
@@ -100,6 +101,7 @@ int main(int argc, char** argv) {
         return exit_failed;
     }
     const api& exports = lib->api();
+    if (opt.verbose) describe_library(*lib);
 
     if (!exports.init(opt.host ? opt.host->c_str() : nullptr, opt.port)) {
         const call_result r{false, last_error(exports), {}};

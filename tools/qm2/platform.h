@@ -26,18 +26,22 @@ struct api {
 class library {
 public:
     // Loads the file at `path` and resolves the exports. Throws
-    // std::runtime_error "cannot load library PATH: REASON" or
+    // std::runtime_error "cannot load library: REASON" or
     // "library PATH has no export NAME".
     static std::unique_ptr<library> load(const std::string& path);
     virtual ~library() = default;
     virtual const qm2::api& api() const = 0;
+    // Absolute path of the file the loader actually loaded.
+    virtual std::string file() const = 0;
 };
 
 // The library to load when --lib is not given: the one beside the qm2
-// executable if there is one, else the one qm2 was built with.
+// executable if there is one, else the one qm2 was built with if it is
+// still there, else the bare file name for the loader's own search.
 std::string default_library_path();
-// Absolute form of `path` (unchanged if it cannot be resolved).
-std::string absolute_path(const std::string& path);
+// A --lib value as a path for the loader: a bare file name is taken in the
+// current directory, not searched for.
+std::string library_path_argument(const std::string& value);
 std::string directory_of(const std::string& path);
 bool file_exists(const std::string& path);
 bool stderr_is_terminal();

@@ -19,6 +19,14 @@ public:
     explicit posix_library(void* handle) : handle_(handle) {}
     ~posix_library() override { ::dlclose(handle_); }
     const qm2::api& api() const override { return api_; }
+    std::string file() const override {
+        Dl_info info{};
+        if (::dladdr(reinterpret_cast<void*>(api_.init), &info) == 0 || info.dli_fname == nullptr)
+            return std::string();
+        char resolved[PATH_MAX];
+        if (::realpath(info.dli_fname, resolved) == nullptr) return info.dli_fname;
+        return resolved;
+    }
 
     qm2::api api_;
 
@@ -66,8 +74,9 @@ std::unique_ptr<library> library::load(const std::string& path) {
     void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         const char* reason = ::dlerror();
-        throw std::runtime_error("cannot load library " + path + ": " +
-                                 (reason != nullptr ? reason : "unknown reason"));
+        // The loader's reason names the file.
+        throw std::runtime_error(std::string("cannot load library: ") +
+                                 (reason != nullptr ? reason : path));
     }
     auto lib = std::make_unique<posix_library>(handle);
     qm2::api& a = lib->api_;
@@ -90,13 +99,12 @@ std::string default_library_path() {
                                    "/" + QM2_LIBRARY_NAME;
         if (file_exists(beside)) return beside;
     }
-    return QM2_BUILT_LIBRARY;
+    if (file_exists(QM2_BUILT_LIBRARY)) return QM2_BUILT_LIBRARY;
+    return QM2_LIBRARY_NAME;
 }
 
-std::string absolute_path(const std::string& path) {
-    char resolved[PATH_MAX];
-    if (::realpath(path.c_str(), resolved) == nullptr) return path;
-    return resolved;
+std::string library_path_argument(const std::string& value) {
+    return value.find('/') == std::string::npos ? "./" + value : value;
 }
 
 std::string directory_of(const std::string& path) {
