@@ -60,8 +60,16 @@ ensure_tools
 # so the first one that downloads (or is already cached) is used.
 versions=$(apt-cache showsrc openssl | sed -n 's/^Version: //p' | sort -Vru)
 [ -n "$versions" ] || { log "no openssl source package found"; exit 1; }
+# The options the libraries are built with; a cached build made with other
+# options is built again.
+#   no-asm        the i386 assembler modules do not assemble for this target
+#                 with Debian's patches (PIC relocations); C is fast enough
+#   no-pinshared  OpenSSL must not pin the module it is linked into, or
+#                 FreeLibrary could never unload quel2cln.dll
+options="mingw no-shared no-tests no-asm no-pinshared"
+
 for v in $versions; do
-    if [ -f "$cache_root/openssl-mingw-$v/.complete" ]; then
+    if [ "$(cat "$cache_root/openssl-mingw-$v/.complete" 2>/dev/null)" = "$v $options" ]; then
         echo "$cache_root/openssl-mingw-$v"
         exit 0
     fi
@@ -84,18 +92,16 @@ prefix="$cache_root/openssl-mingw-$version"
 src=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'openssl-*' | head -n 1)
 log "building openssl $version in $src (this takes a while)"
 
-# no-asm: the i386 assembler modules do not assemble for this target with
-# Debian's patches (PIC relocations); the C code is fast enough for a client.
 dest="$work/dest"
 (
     cd "$src"
-    ./Configure mingw no-shared no-tests no-asm \
+    ./Configure $options \
         --cross-compile-prefix=i686-w64-mingw32- \
         --prefix="$prefix" --libdir=lib --openssldir="$prefix/ssl" >&2
     make -j"$jobs" build_libs >&2
     make install_dev DESTDIR="$dest" >&2
 )
-echo "$version" > "$dest$prefix/.complete"
+echo "$version $options" > "$dest$prefix/.complete"
 as_root rm -rf "$prefix"
 as_root mv "$dest$prefix" "$prefix"
 log "installed to $prefix"

@@ -172,8 +172,10 @@ struct params_copy {
 
 std::unique_ptr<SSL_CTX, free_ctx> make_context() {
     // No configuration file is read: what a connection accepts depends on
-    // the security parameters alone, on every platform.
-    OPENSSL_init_ssl(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
+    // the security parameters alone, on every platform. No clean-up at exit:
+    // linked statically (Windows), OpenSSL's exit handler would run when the
+    // library unloads, before the connection still open is closed with it.
+    OPENSSL_init_ssl(OPENSSL_INIT_NO_LOAD_CONFIG | OPENSSL_INIT_NO_ATEXIT, nullptr);
     std::unique_ptr<SSL_CTX, free_ctx> ctx(SSL_CTX_new(TLS_client_method()));
     if (!ctx || SSL_CTX_set_min_proto_version(ctx.get(), TLS1_2_VERSION) != 1) fail(net::tls_setup_text);
     SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_PEER, nullptr);

@@ -263,6 +263,19 @@ TEST_F(TlsEndToEnd, ErrorReplyKeepsTheConnection) {
     EXPECT_EQ(front.handshakes(), 1);
 }
 
+TEST_F(TlsEndToEnd, DoneAndUnloadCloseTheConnection) {
+    TlsFront front(server.port(), pki().server);
+    ASSERT_TRUE(front.ok());
+    load({1, file("ca.pem")}, "127.0.0.1", front.port());
+    EXPECT_EQ(exec(), "");
+    EXPECT_TRUE(lib->Done());
+    EXPECT_TRUE(server.wait_for_closed_by_client(1));
+    EXPECT_EQ(exec(), "");
+    lib->unload();
+    EXPECT_TRUE(server.wait_for_closed_by_client(2));
+    EXPECT_EQ(front.handshakes(), 2);
+}
+
 TEST_F(TlsEndToEnd, MessageHeldByTheTlsLayerIsReadWithoutWaiting) {
     // Header and payload come in one TLS record: after the header is read,
     // the payload sits decrypted in the TLS layer and the socket shows

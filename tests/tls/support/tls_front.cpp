@@ -4,7 +4,11 @@
 #include <openssl/err.h>
 
 #include <chrono>
+#include <exception>
 #include <string>
+
+#include "components/net.h"
+#include "components/socket.h"
 
 namespace qtest {
 namespace tp = test_platform;
@@ -48,17 +52,6 @@ BIO_METHOD* socket_method() {
     return method;
 }
 
-// A connection to the test server; the BIO owns the socket and closes it.
-struct Backend {
-    explicit Backend(int port) : bio(BIO_new_connect(("127.0.0.1:" + std::to_string(port)).c_str())) {
-        int fd = -1;
-        if (bio && BIO_do_connect(bio) == 1 && BIO_get_fd(bio, &fd) >= 0) socket = fd;
-    }
-    ~Backend() { BIO_free(bio); }
-    BIO* bio;
-    tp::sock socket = tp::no_sock;
-};
-
 // Reads what the client still sends until it closes, so that closing our
 // side does not reset the connection while the client reads our alert.
 void drain(tp::sock socket, const std::atomic<bool>& stop) {
@@ -71,6 +64,54 @@ void drain(tp::sock socket, const std::atomic<bool>& stop) {
 }
 
 }  // namespace
+
+// The connection to the test server, made with the library's own socket
+// layer, which tells a reset from an orderly close on every platform.
+class Backend {
+public:
+    explicit Backend(int port) {
+        try {
+            orbl::inet_address address = orbl::get_host_by_addr(L"127.0.0.1");
+            socket_ = orbl::net::connect_to(address.addresses.at(0), port, 5000);
+        } catch (const std::exception&) {
+            socket_ = orbl::net::invalid_handle;
+        }
+    }
+    ~Backend() { orbl::net::close(socket_); }
+    bool ok() const { return socket_ != orbl::net::invalid_handle; }
+
+    bool send(const char* data, std::size_t size) {
+        try {
+            while (size > 0) {
+                long sent = orbl::net::send_some(socket_, data, size);
+                if (sent < 0) {
+                    orbl::net::wait(socket_, true, poll_ms);
+                    continue;
+                }
+                data += sent;
+                size -= static_cast<std::size_t>(sent);
+            }
+            return true;
+        } catch (const orbl::socket_error&) {
+            return false;
+        }
+    }
+
+    static constexpr long nothing = -1;
+    static constexpr long reset = -2;
+    // Bytes received, 0 at an orderly end, nothing, or reset.
+    long receive(char* buffer, std::size_t size) {
+        try {
+            if (!orbl::net::wait(socket_, false, poll_ms)) return nothing;
+            return orbl::net::receive_some(socket_, buffer, size);
+        } catch (const orbl::socket_error& error) {
+            return error.code() == orbl::socket_code::connection_reset ? reset : 0;
+        }
+    }
+
+private:
+    orbl::net::handle socket_ = orbl::net::invalid_handle;
+};
 
 TlsFront::TlsFront(int backend_port, const Identity& identity, const Identity* client_ca,
                    int max_version)
@@ -130,8 +171,8 @@ void TlsFront::serve(tp::sock client) {
     if (result == 1) {
         ++handshakes_;
         Backend backend(backend_port_);
-        if (backend.socket != tp::no_sock) {
-            relay(ssl, client, backend.socket);
+        if (backend.ok()) {
+            relay(ssl, client, backend);
         } else {
             tp::close_socket(client);
         }
@@ -143,25 +184,25 @@ void TlsFront::serve(tp::sock client) {
     ERR_clear_error();
 }
 
-void TlsFront::relay(SSL* ssl, tp::sock client, tp::sock backend) {
+void TlsFront::relay(SSL* ssl, tp::sock client, Backend& backend) {
     char buffer[16384];
     while (!stop_) {
         ERR_clear_error();
         int got = SSL_read(ssl, buffer, sizeof buffer);
         if (got > 0) {
-            if (!tp::send_all(backend, buffer, static_cast<std::size_t>(got))) break;
+            if (!backend.send(buffer, static_cast<std::size_t>(got))) break;
             continue;
         }
         if (SSL_get_error(ssl, got) != SSL_ERROR_WANT_READ) break;  // the client went
 
-        long answer = tp::receive_within(backend, buffer, sizeof buffer, poll_ms);
+        long answer = backend.receive(buffer, sizeof buffer);
         if (answer > 0) {
             if (SSL_write(ssl, buffer, static_cast<int>(answer)) <= 0) break;
         } else if (answer == 0) {
             SSL_shutdown(ssl);  // close_notify, then FIN
             tp::close_socket(client);
             return;
-        } else if (answer == tp::recv_failed) {
+        } else if (answer == Backend::reset) {
             tp::reset_socket(client);
             return;
         }

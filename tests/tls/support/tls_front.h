@@ -18,6 +18,8 @@
 
 namespace qtest {
 
+class Backend;
+
 class TlsFront {
 public:
     // Shows `identity`; with `client_ca`, demands a client certificate
@@ -36,7 +38,7 @@ public:
 private:
     void run();
     void serve(test_platform::sock client);
-    void relay(SSL* ssl, test_platform::sock client, test_platform::sock backend);
+    void relay(SSL* ssl, test_platform::sock client, Backend& backend);
 
     int backend_port_;
     SSL_CTX* ctx_ = nullptr;
