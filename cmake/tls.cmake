@@ -10,6 +10,10 @@ target_sources(quel2cln_core PRIVATE
 if(WIN32)
   set(QUEL2CLN_OPENSSL_MINGW_DIR "" CACHE PATH
     "Static OpenSSL for MinGW i686 (the prefix scripts/build-openssl-mingw.sh prints)")
+  if(NOT QUEL2CLN_OPENSSL_MINGW_DIR AND DEFINED ENV{QUEL2CLN_OPENSSL_MINGW_DIR})
+    set(QUEL2CLN_OPENSSL_MINGW_DIR $ENV{QUEL2CLN_OPENSSL_MINGW_DIR} CACHE PATH
+      "Static OpenSSL for MinGW i686 (the prefix scripts/build-openssl-mingw.sh prints)" FORCE)
+  endif()
   if(NOT QUEL2CLN_OPENSSL_MINGW_DIR)
     file(GLOB quel2cln_openssl_builds /var/cache/quel2cln/openssl-mingw-*/.complete)
     if(quel2cln_openssl_builds)

@@ -7,6 +7,13 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 
+# Static OpenSSL for the cross-built Windows DLL: built once, then cached
+# outside the tree; the cross build takes it from this variable.
+if [[ "${QUEL2CLN_NO_WINDOWS:-0}" != 1 ]]; then
+  QUEL2CLN_OPENSSL_MINGW_DIR=$(sh scripts/build-openssl-mingw.sh)
+  export QUEL2CLN_OPENSSL_MINGW_DIR
+fi
+
 jobs=$(nproc)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$jobs"
