@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <cstring>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -147,6 +149,20 @@ TEST_F(EndToEnd, EmptyHostMeansLocalhost) {
         EXPECT_TRUE(lib->ExecSQL("", "", "")) << lib->last_error();
     }
     EXPECT_EQ(connections_of(requests()), (std::vector<int>{1, 2}));
+}
+
+TEST_F(EndToEnd, NumericIpv6Address) {
+    std::unique_ptr<TestServer> six;
+    try {
+        six = std::make_unique<TestServer>(true);
+    } catch (const std::exception&) {
+        GTEST_SKIP() << "no IPv6 loopback on this machine";
+    }
+    ASSERT_TRUE(lib->Init("::1", six->port()));
+    EXPECT_TRUE(lib->ExecSQL("over", "six", "")) << lib->last_error();
+    std::vector<Request> seen = six->requests();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].payload, Wire().str("over").str("six").str("").bytes());
 }
 
 TEST_F(EndToEnd, ConnectionClosedWhileIdleIsRetriedOnSend) {

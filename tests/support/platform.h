@@ -13,8 +13,9 @@ namespace test_platform {
 using sock = std::intptr_t;
 constexpr sock no_sock = -1;
 
-// A listening TCP socket on 127.0.0.1 with a port chosen by the system.
-sock listen_loopback(int& port);
+// A listening TCP socket on 127.0.0.1 (on ::1 with `ipv6`) with a port
+// chosen by the system; no_sock when that is not possible.
+sock listen_loopback(int& port, bool ipv6 = false);
 // A socket bound to a loopback port that is not listening: connects to that
 // port are refused for as long as the socket stays open.
 sock reserve_refusing_port(int& port);

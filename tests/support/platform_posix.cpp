@@ -18,20 +18,29 @@
 namespace test_platform {
 namespace {
 
-sock bind_loopback(int& port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+sock bind_loopback(int& port, bool ipv6) {
+    int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return no_sock;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    socklen_t len = sizeof addr;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    sockaddr_storage storage{};
+    socklen_t len;
+    if (ipv6) {
+        auto& addr = reinterpret_cast<sockaddr_in6&>(storage);
+        addr.sin6_family = AF_INET6;
+        addr.sin6_addr = in6addr_loopback;
+        len = sizeof addr;
+    } else {
+        auto& addr = reinterpret_cast<sockaddr_in&>(storage);
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        len = sizeof addr;
+    }
+    auto* address = reinterpret_cast<sockaddr*>(&storage);
+    if (::bind(fd, address, len) != 0 || ::getsockname(fd, address, &len) != 0) {
         ::close(fd);
         return no_sock;
     }
-    port = ntohs(addr.sin_port);
+    port = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6&>(storage).sin6_port
+                      : reinterpret_cast<sockaddr_in&>(storage).sin_port);
     return fd;
 }
 
@@ -46,8 +55,8 @@ bool wait_readable(sock socket, int timeout_ms) {
 
 }  // namespace
 
-sock listen_loopback(int& port) {
-    sock fd = bind_loopback(port);
+sock listen_loopback(int& port, bool ipv6) {
+    sock fd = bind_loopback(port, ipv6);
     if (fd == no_sock) return no_sock;
     if (::listen(static_cast<int>(fd), 16) != 0) {
         ::close(static_cast<int>(fd));
@@ -56,7 +65,7 @@ sock listen_loopback(int& port) {
     return fd;
 }
 
-sock reserve_refusing_port(int& port) { return bind_loopback(port); }
+sock reserve_refusing_port(int& port) { return bind_loopback(port, false); }
 
 sock accept_within(sock listener, int timeout_ms) {
     if (!wait_readable(listener, timeout_ms)) return no_sock;

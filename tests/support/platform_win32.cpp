@@ -25,22 +25,31 @@ SOCKET as_socket(sock socket) {
     return static_cast<SOCKET>(socket);
 }
 
-sock bind_loopback(int& port) {
+sock bind_loopback(int& port, bool ipv6) {
     if (!winsock_started()) return no_sock;
-    SOCKET fd = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    SOCKET fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (fd == INVALID_SOCKET) return no_sock;
     ::SetHandleInformation(reinterpret_cast<HANDLE>(fd), HANDLE_FLAG_INHERIT, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    int len = sizeof addr;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    sockaddr_storage storage{};
+    int len;
+    if (ipv6) {
+        auto& addr = reinterpret_cast<sockaddr_in6&>(storage);
+        addr.sin6_family = AF_INET6;
+        addr.sin6_addr = in6addr_loopback;
+        len = sizeof addr;
+    } else {
+        auto& addr = reinterpret_cast<sockaddr_in&>(storage);
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        len = sizeof addr;
+    }
+    auto* address = reinterpret_cast<sockaddr*>(&storage);
+    if (::bind(fd, address, len) != 0 || ::getsockname(fd, address, &len) != 0) {
         ::closesocket(fd);
         return no_sock;
     }
-    port = ntohs(addr.sin_port);
+    port = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6&>(storage).sin6_port
+                      : reinterpret_cast<sockaddr_in&>(storage).sin_port);
     return static_cast<sock>(fd);
 }
 
@@ -54,8 +63,8 @@ bool wait_readable(sock socket, int timeout_ms) {
 
 }  // namespace
 
-sock listen_loopback(int& port) {
-    sock fd = bind_loopback(port);
+sock listen_loopback(int& port, bool ipv6) {
+    sock fd = bind_loopback(port, ipv6);
     if (fd == no_sock) return no_sock;
     if (::listen(as_socket(fd), 16) != 0) {
         ::closesocket(as_socket(fd));
@@ -64,7 +73,7 @@ sock listen_loopback(int& port) {
     return fd;
 }
 
-sock reserve_refusing_port(int& port) { return bind_loopback(port); }
+sock reserve_refusing_port(int& port) { return bind_loopback(port, false); }
 
 sock accept_within(sock listener, int timeout_ms) {
     if (!wait_readable(listener, timeout_ms)) return no_sock;

@@ -47,8 +47,8 @@ Answer close_connection() { return {Step{Step::close, {}, 0}}; }
 Answer reset_connection() { return {Step{Step::reset, {}, 0}}; }
 Answer no_answer() { return {}; }
 
-TestServer::TestServer() {
-    listener_ = tp::listen_loopback(port_);
+TestServer::TestServer(bool ipv6) {
+    listener_ = tp::listen_loopback(port_, ipv6);
     if (listener_ == tp::no_sock) throw std::runtime_error("test server cannot listen");
     thread_ = std::thread([this] { run(); });
 }

@@ -1,5 +1,5 @@
 #pragma once
-// A scriptable Quelmar-protocol server on 127.0.0.1 for the end-to-end tests.
+// A scriptable Quelmar-protocol server on loopback for the end-to-end tests.
 //
 // It runs on its own thread, accepts connections one after the other, reads
 // each request frame, records it, and answers it with the next scripted
@@ -57,7 +57,9 @@ class TestServer {
 public:
     using Handler = std::function<Answer(const Request&)>;
 
-    TestServer();
+    // Listens on 127.0.0.1, or on ::1 with `ipv6`; throws std::runtime_error
+    // when it cannot.
+    explicit TestServer(bool ipv6 = false);
     ~TestServer();
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;
