@@ -86,6 +86,25 @@ INSTANTIATE_TEST_SUITE_P(
                 "(10054) connection reset by peer", 4, true}),
     [](const ::testing::TestParamInfo<BadCase>& info) { return info.param.name; });
 
+TEST_F(EndToEnd, SendThatCannotFinishTimesOut) {
+    // After its answer the server reads nothing for a second: a request far
+    // larger than the socket buffers cannot go out within the send time-out.
+    server.script(reply() + pause(1000));
+    EXPECT_TRUE(lib->ExecSQL("", "", ""));
+    const std::string huge(60 * 1024 * 1024 - 100, 'h');
+    EXPECT_FALSE(lib->ExecSQL(huge.c_str(), "", ""));
+    EXPECT_EQ(lib->last_error(), "send message timeout");
+
+    // Part of that request is on the old connection: the next call uses a
+    // new one and gets its own answer.
+    server.script(reply());
+    EXPECT_TRUE(lib->ExecSQL("next", "", "")) << lib->last_error();
+    std::vector<Request> seen = requests();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[1].connection, 2);
+    EXPECT_EQ(seen[1].payload, Wire().str("next").str("").str("").bytes());
+}
+
 TEST_F(EndToEnd, LockTextCutShortLeavesTheBuffer) {
     server.script(reply(Wire().flag(false).u32(20).raw("only a part")));
     bool granted = true;
