@@ -12,6 +12,7 @@
 #include "responder.h"
 #include "rules.h"
 #include "server.h"
+#include "tls_front.h"
 
 namespace {
 
@@ -21,6 +22,7 @@ constexpr int exit_usage = 2;
 
 const char* const usage_text =
     "usage: quelmar-stub [--listen HOST:PORT] [--rules FILE] [--journal FILE]\n"
+    "                    [--tls-cert FILE [--tls-key FILE] [--tls-client-ca FILE]]\n"
     "\n"
     "A stand-in Quelmar server for tests. Without rules it answers every\n"
     "request with success.\n"
@@ -30,6 +32,12 @@ const char* const usage_text =
     "  --rules FILE        JSON rules file: matches and answers, tried in order\n"
     "  --journal FILE      append one JSON line per request received ('-' for\n"
     "                      standard output)\n"
+    "  --tls-cert FILE     speak TLS, showing this PEM certificate (followed by\n"
+    "                      its chain, if any)\n"
+    "  --tls-key FILE      PEM key of the certificate, not encrypted (default:\n"
+    "                      read from the --tls-cert file)\n"
+    "  --tls-client-ca FILE  demand a client certificate signed by a CA in\n"
+    "                      this PEM file\n"
     "  --help              show this text\n"
     "\n"
     "The first line on standard output is \"listening HOST:PORT\". SIGINT or\n"
@@ -68,6 +76,7 @@ int usage_error(const std::string& text) {
 int main(int argc, char** argv) {
     std::string listen_text = "127.0.0.1:0";
     std::string rules_path, journal_path;
+    stub::tls_settings tls;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -77,6 +86,9 @@ int main(int argc, char** argv) {
         std::string* target = arg == "--listen"    ? &listen_text
                               : arg == "--rules"   ? &rules_path
                               : arg == "--journal" ? &journal_path
+                              : arg == "--tls-cert" ? &tls.cert_file
+                              : arg == "--tls-key" ? &tls.key_file
+                              : arg == "--tls-client-ca" ? &tls.client_ca_file
                                                    : nullptr;
         if (target == nullptr) return usage_error("unknown option \"" + arg + "\"");
         if (i + 1 >= argc) return usage_error("option " + arg + " needs a value");
@@ -86,6 +98,9 @@ int main(int argc, char** argv) {
     stub::listen_address address;
     if (!stub::parse_listen(listen_text, address))
         return usage_error("invalid listen address \"" + listen_text + "\" (expected HOST:PORT)");
+
+    if (tls.cert_file.empty() && !(tls.key_file.empty() && tls.client_ca_file.empty()))
+        return usage_error("--tls-key and --tls-client-ca need --tls-cert");
 
     std::vector<stub::rule> rules;
     if (!rules_path.empty()) {
@@ -110,8 +125,19 @@ int main(int argc, char** argv) {
 
     stub::responder answers(std::move(rules));
     stub::server server(answers, journal);
+    // With TLS, the plain server listens on loopback only and the TLS front
+    // takes the public address.
+    std::unique_ptr<stub::tls_front> front;
     try {
-        const std::string bound = server.listen(address);
+        std::string bound;
+        if (tls.cert_file.empty()) {
+            bound = server.listen(address);
+        } else {
+            front = std::make_unique<stub::tls_front>(tls);
+            const std::string inner = server.listen(stub::listen_address{});
+            bound = front->listen(address);
+            front->start(std::stoi(inner.substr(inner.rfind(':') + 1)));
+        }
         std::cout << "listening " << bound << std::endl;
     } catch (const std::exception& e) {
         std::cerr << "quelmar-stub: " << e.what() << std::endl;
