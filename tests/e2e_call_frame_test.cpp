@@ -65,7 +65,7 @@ TEST_F(EndToEnd, RetryAfterABrokenConnectionCanSucceed) {
 TEST_F(EndToEnd, ServerRefusalKeepsTheConnection) {
     server.script(error_reply("table \"x\" is locked"));
     server.script(message(quel::CalcAutoInc, ""));
-    server.script(reply());
+    server.script(reply("a payload that ExecSQL does not read"));
     EXPECT_FALSE(lib->ExecSQL("update x", "", ""));
     EXPECT_EQ(lib->last_error(), "table \"x\" is locked");
     EXPECT_FALSE(lib->ExecSQL("update y", "", ""));
