@@ -198,11 +198,11 @@ void TlsFront::relay(SSL* ssl, tp::sock client, Backend& backend) {
         long answer = backend.receive(buffer, sizeof buffer);
         if (answer > 0) {
             if (SSL_write(ssl, buffer, static_cast<int>(answer)) <= 0) break;
-        } else if (answer == 0) {
+        } else if (answer == 0 && !reset_always_) {
             SSL_shutdown(ssl);  // close_notify, then FIN
             tp::close_socket(client);
             return;
-        } else if (answer == Backend::reset) {
+        } else if (answer == Backend::reset || answer == 0) {
             tp::reset_socket(client);
             return;
         }

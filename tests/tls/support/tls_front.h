@@ -34,6 +34,10 @@ public:
     int port() const { return port_; }
     // Handshakes that completed.
     int handshakes() const { return handshakes_; }
+    // Resets the client's connection whenever the server's side ends, also
+    // by an orderly close. (Under Wine a reset of the server's side can
+    // look like an orderly close to the relay.)
+    void reset_when_server_closes(bool on) { reset_always_ = on; }
 
 private:
     void run();
@@ -46,6 +50,7 @@ private:
     int port_ = 0;
     std::atomic<bool> stop_{false};
     std::atomic<int> handshakes_{0};
+    std::atomic<bool> reset_always_{false};
     std::thread thread_;
 };
 
