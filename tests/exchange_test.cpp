@@ -137,23 +137,4 @@ TEST(ConnectionStep, FailedSendLeavesTheConnectionOutOfStep) {
     EXPECT_FALSE(c.connection.in_step());
 }
 
-TEST(ConnectionStep, OversizedRequestIsRefusedUnsentAndInStep) {
-    ScriptedConnection c;
-    const std::string huge(62914560 - 11, 'x');  // payload: 3 lengths + 62914549 + 0 + 0
-    try {
-        c.connection.exec_sql(huge, "", "");
-        FAIL() << "no error";
-    } catch (const quel::msg_error& error) {
-        EXPECT_STREQ(error.what(), "message data too big");
-    }
-    EXPECT_TRUE(c.script->sent.empty());
-    EXPECT_TRUE(c.connection.in_step());
-
-    // The largest request that fits goes out.
-    c.script->deliver(frame(1, ""));
-    EXPECT_NO_THROW(c.connection.exec_sql(std::string(62914560 - 12, 'x'), "", ""));
-    ASSERT_EQ(c.script->sent.size(), 1u);
-    EXPECT_EQ(c.script->sent[0].size(), 32u + 62914560u);
-}
-
 }  // namespace

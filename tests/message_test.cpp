@@ -47,27 +47,6 @@ std::string as_string(const std::vector<char>& bytes) {
     return std::string(bytes.begin(), bytes.end());
 }
 
-TEST(MessageBuild, HeaderAndPayloadAsOnTheWire) {
-    for (quel::MessageType type :
-         {quel::ExecSQL, quel::GetAutoInc, quel::CalcAutoInc, quel::SaveResult, quel::Lock}) {
-        auto message = quel::make_message(type);
-        EXPECT_EQ(message->get_type(), type);
-        EXPECT_EQ(message->data_begin(), message->data_end());
-
-        orbl::out_serialize writer;
-        writer << std::string("abc") << 5u;
-        message->set_data(writer);
-        std::string payload = Wire().str("abc").u32(5);
-        EXPECT_EQ(std::string(message->data_begin(), message->data_end()), payload);
-
-        auto script = std::make_shared<FakeScript>();
-        FakeSocket socket(script);
-        EXPECT_TRUE(message->send(socket));
-        ASSERT_EQ(script->sent.size(), 1u);
-        EXPECT_EQ(script->sent[0], hdr(type, 11) + payload) << "type " << type;
-    }
-}
-
 TEST(MessageBuild, EmptyWriterKeepsDataSizeZero) {
     auto message = quel::make_message(quel::SaveResult);
     message->set_data(orbl::out_serialize());
