@@ -16,6 +16,12 @@ namespace orbl::net {
 using handle = std::intptr_t;
 constexpr handle invalid_handle = -1;
 
+// TCP keep-alive on every connection: probes after this many idle seconds,
+// this many seconds apart, this many unanswered before the connection fails.
+constexpr int keepalive_idle_s = 30;
+constexpr int keepalive_interval_s = 10;
+constexpr int keepalive_count = 3;
+
 // Connects a non-blocking stream socket to one address (raw socket address
 // bytes as kept in inet_address) and `port`, waiting at most `timeout_ms`.
 // Returns the connected, non-blocking socket.

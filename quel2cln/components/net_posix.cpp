@@ -69,6 +69,22 @@ socklen_t length_of(const sockaddr_storage& address) {
     return address.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
 }
 
+// A server that vanished without closing (power loss, a cable pulled) would
+// otherwise leave the wait for its answer without end: keep-alive probes
+// turn it into a "connection timed out" after about keepalive_idle_s +
+// keepalive_count * keepalive_interval_s seconds, while a live server that
+// is merely slow is still waited for.
+void enable_keepalive(int fd) {
+    int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
+#ifdef TCP_KEEPIDLE
+    int idle = keepalive_idle_s, interval = keepalive_interval_s, count = keepalive_count;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+#endif
+}
+
 struct fd_guard {
     int fd;
     ~fd_guard() {
@@ -98,6 +114,7 @@ handle connect_to(const std::vector<unsigned char>& raw, int port, int timeout_m
     if (socket_fd.fd < 0) throw error_from_system(errno);
     int one = 1;
     ::setsockopt(socket_fd.fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    enable_keepalive(socket_fd.fd);
 
     int result;
     do {
