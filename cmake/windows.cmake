@@ -65,3 +65,32 @@ if(QUEL2CLN_TESTS)
     endforeach()
   endif()
 endif()
+
+# Cross builds compile GoogleTest from its source package (Debian:
+# googletest, in /usr/src/googletest); tests/ finds it through a config file
+# that names the targets made here.
+if(QUEL2CLN_TESTS AND CMAKE_CROSSCOMPILING AND NOT TARGET GTest::gtest)
+  set(QUEL2CLN_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH
+    "GoogleTest sources for the cross-built tests")
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(${QUEL2CLN_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  foreach(gtest_target gtest gtest_main gmock gmock_main)
+    if(TARGET ${gtest_target} AND NOT TARGET GTest::${gtest_target})
+      add_library(GTest::${gtest_target} ALIAS ${gtest_target})
+    endif()
+  endforeach()
+  file(WRITE ${CMAKE_BINARY_DIR}/gtest-config/GTestConfig.cmake
+    "# GoogleTest is built from source by cmake/windows.cmake.\n")
+  set(GTest_DIR ${CMAKE_BINARY_DIR}/gtest-config CACHE PATH "" FORCE)
+endif()
+
+# The C host program that the Linux build runs under Wine against its test
+# server (tests/windows/windows_host_test.cpp).
+if(QUEL2CLN_TESTS)
+  add_executable(quel2cln_host tests/windows/host.c)
+  target_include_directories(quel2cln_host PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/include)
+  set_target_properties(quel2cln_host PROPERTIES
+    OUTPUT_NAME host
+    C_STANDARD 99
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/windows)
+endif()

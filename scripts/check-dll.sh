@@ -34,7 +34,8 @@ imports)
     bad=""
     for name in $imports; do
         case $name in
-        kernel32.dll | ws2_32.dll | msvcrt.dll | advapi32.dll | user32.dll | ntdll.dll | api-ms-win-crt-*.dll) ;;
+        kernel32.dll | ws2_32.dll | msvcrt.dll | advapi32.dll | user32.dll | gdi32.dll | crypt32.dll | \
+            bcrypt.dll | ntdll.dll | api-ms-win-crt-*.dll) ;;
         *) bad="$bad $name" ;;
         esac
     done
