@@ -94,3 +94,17 @@ if(QUEL2CLN_TESTS)
     C_STANDARD 99
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/windows)
 endif()
+
+# Under Wine a connection reset by the peer reaches the program as an orderly
+# close (recv returns 0): Wine's server takes the pending socket error before
+# the program's recv sees it. Windows itself reports WSAECONNRESET, so the
+# tests that tell a reset from a close by its code are left out of the Wine
+# run; a reset still ends the call and is retried like a close.
+if(QUEL2CLN_TESTS AND CMAKE_CROSSCOMPILING)
+  file(WRITE ${CMAKE_BINARY_DIR}/CTestCustom.cmake [[
+set(CTEST_CUSTOM_TESTS_IGNORE
+  "EndToEnd.RetriesFourTimesAfterAReset"
+  "Garbage/BadServer.FailsCleanlyAndRecovers/resets_in_payload  # GetParam() = resets_in_payload"
+  "TlsEndToEnd.BrokenConnectionsAreRetriedAsOnPlainSockets")
+]])
+endif()
