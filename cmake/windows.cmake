@@ -93,6 +93,17 @@ if(QUEL2CLN_TESTS)
     OUTPUT_NAME host
     C_STANDARD 99
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/windows)
+
+  # A host linked through the import library; it sits beside the DLL, where
+  # the loader looks first.
+  add_executable(quel2cln_linked_host tests/windows/linked_host.c)
+  target_link_libraries(quel2cln_linked_host PRIVATE quel2cln)
+  set_target_properties(quel2cln_linked_host PROPERTIES
+    OUTPUT_NAME linked_host
+    C_STANDARD 99
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+  add_test(NAME windows_linked_host COMMAND quel2cln_linked_host)
+  set_tests_properties(windows_linked_host PROPERTIES LABELS windows TIMEOUT 120)
 endif()
 
 # Under Wine a connection reset by the peer reaches the program as an orderly
