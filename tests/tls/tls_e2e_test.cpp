@@ -305,6 +305,18 @@ TEST_F(TlsEndToEnd, LargeMessagesCrossManyRecords) {
     EXPECT_NE(server.requests()[0].payload.find(sql), std::string::npos);
 }
 
+TEST_F(TlsEndToEnd, PlainServerFailsTheHandshake) {
+    // The plain server takes the TLS greeting for a bad frame and drops the
+    // connection with the greeting unread, which resets it.
+    load({1, file("ca.pem")}, "127.0.0.1", server.port(), "Attempts=2\nPause=0\n");
+    std::string error = exec();
+    EXPECT_TRUE(error == "connection reset by peer" ||
+                error == "tls handshake failed: connection closed by peer")
+        << error;
+    EXPECT_EQ(server.connections(), 2);
+    EXPECT_TRUE(server.requests().empty());
+}
+
 TEST_F(TlsEndToEnd, HandshakeIsBoundedByTheConnectLimit) {
     // Connections complete in the backlog, but nothing ever answers.
     int port = 0;
