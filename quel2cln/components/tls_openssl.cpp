@@ -241,7 +241,10 @@ public:
 
 private:
     void attach_socket() {
-        method_.reset(BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "quel2cln socket"));
+        // One type number for the library's lifetime: OpenSSL hands out
+        // only a few hundred.
+        static const int type = BIO_get_new_index() | BIO_TYPE_SOURCE_SINK;
+        method_.reset(BIO_meth_new(type, "quel2cln socket"));
         if (!method_ || BIO_meth_set_read(method_.get(), bio_read) != 1 ||
             BIO_meth_set_write(method_.get(), bio_write) != 1 ||
             BIO_meth_set_ctrl(method_.get(), bio_ctrl) != 1)
