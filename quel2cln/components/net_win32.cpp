@@ -2,6 +2,7 @@
 // the codes of this layer, so they pass through unchanged.
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <mstcpip.h>
 #include <windows.h>
 
 #include <climits>
@@ -93,6 +94,24 @@ bool select_one(SOCKET socket, bool for_write, int timeout_ms) {
     }
 }
 
+// The probe count option of Windows 10 1703 and later (TCP_KEEPCNT, missing
+// from older headers); older systems refuse it and probe 10 times.
+constexpr int tcp_keepcnt_option = 16;
+
+// A server that vanished without closing would otherwise leave the wait for
+// its answer without end: keep-alive probes end it with an error, while a
+// live server that is merely slow is still waited for. Failures are
+// ignored: the connection works without probes.
+void enable_keepalive(SOCKET socket) {
+    tcp_keepalive values{1, keepalive_idle_s * 1000UL, keepalive_interval_s * 1000UL};
+    DWORD returned = 0;
+    ::WSAIoctl(socket, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned,
+               nullptr, nullptr);
+    DWORD count = keepalive_count;
+    ::setsockopt(socket, IPPROTO_TCP, tcp_keepcnt_option, reinterpret_cast<const char*>(&count),
+                 sizeof count);
+}
+
 struct socket_guard {
     SOCKET socket;
     ~socket_guard() {
@@ -139,6 +158,7 @@ handle connect_to(const std::vector<unsigned char>& raw, int port, int timeout_m
     BOOL one = TRUE;
     ::setsockopt(guard.socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one),
                  sizeof one);
+    enable_keepalive(guard.socket);
 
     if (::connect(guard.socket, reinterpret_cast<sockaddr*>(&address), length_of(address)) != 0) {
         int error = WSAGetLastError();
