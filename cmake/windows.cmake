@@ -106,13 +106,15 @@ if(QUEL2CLN_TESTS)
   set_tests_properties(windows_linked_host PROPERTIES LABELS windows TIMEOUT 120)
 
   # Windows-only behaviour of the DLL.
-  add_executable(quel2cln_windows_tests tests/windows/module_path_test.cpp)
+  add_executable(quel2cln_windows_tests
+    tests/windows/module_path_test.cpp
+    tests/windows/net_win32_test.cpp)
   target_link_libraries(quel2cln_windows_tests PRIVATE quel2cln_test_support GTest::gtest_main)
   target_compile_definitions(quel2cln_windows_tests PRIVATE
     QUEL2CLN_LIBRARY_PATH="$<TARGET_FILE:quel2cln>")
   add_dependencies(quel2cln_windows_tests quel2cln)
-  add_test(NAME windows_module_path COMMAND quel2cln_windows_tests)
-  set_tests_properties(windows_module_path PROPERTIES LABELS windows TIMEOUT 120)
+  add_test(NAME windows_platform COMMAND quel2cln_windows_tests)
+  set_tests_properties(windows_platform PROPERTIES LABELS windows TIMEOUT 120)
 endif()
 
 # Under Wine a connection reset by the peer reaches the program as an orderly
