@@ -53,8 +53,9 @@ TEST(NetWin32, NamesAndEmptyTextsAreNotResolvedAsNumbers) {
 }
 
 // A listener that never accepts takes a connection or two into its backlog;
-// after that the system drops further connection requests, so a connect
-// can only end by its own limit.
+// after that Linux (under Wine) drops further connection requests, so a
+// connect can only end by its own limit. A system that refuses them instead
+// cannot show the limit.
 TEST(NetWin32, ConnectThatDoesNotCompleteTimesOut) {
     ASSERT_EQ(orbl::socket_initialize_error_sys_code(), 0);
     SOCKET listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -76,6 +77,11 @@ TEST(NetWin32, ConnectThatDoesNotCompleteTimesOut) {
         try {
             queued.push_back(net::connect_to(raw, port, 300));
         } catch (const orbl::socket_error& error) {
+            if (error.code() == orbl::socket_code::refused) {
+                for (net::handle socket : queued) net::close(socket);
+                ::closesocket(listener);
+                GTEST_SKIP() << "a full backlog refuses connections here";
+            }
             EXPECT_EQ(error.code(), orbl::socket_code::timed_out) << error.what();
             EXPECT_STREQ(error.what(), "connection timed out");
             ++timed_out;
