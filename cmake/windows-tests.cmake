@@ -23,13 +23,22 @@ if(QUEL2CLN_WINDOWS_TESTS)
   include(ExternalProject)
   set(quel2cln_windows_dir ${CMAKE_BINARY_DIR}/windows)
   set(quel2cln_wine_run ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh)
+  # The static OpenSSL of the Windows build (scripts/build-openssl-mingw.sh),
+  # when this configure run knows where it is; the cross build looks for it
+  # itself otherwise.
+  set(quel2cln_windows_args
+    -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/toolchain-mingw32-i686.cmake
+    -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
+    -DQUEL2CLN_TESTS=ON)
+  if(QUEL2CLN_OPENSSL_MINGW_DIR)
+    list(APPEND quel2cln_windows_args -DQUEL2CLN_OPENSSL_MINGW_DIR=${QUEL2CLN_OPENSSL_MINGW_DIR})
+  elseif(DEFINED ENV{QUEL2CLN_OPENSSL_MINGW_DIR})
+    list(APPEND quel2cln_windows_args -DQUEL2CLN_OPENSSL_MINGW_DIR=$ENV{QUEL2CLN_OPENSSL_MINGW_DIR})
+  endif()
   ExternalProject_Add(quel2cln_windows
     SOURCE_DIR ${PROJECT_SOURCE_DIR}
     BINARY_DIR ${quel2cln_windows_dir}
-    CMAKE_ARGS
-      -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/toolchain-mingw32-i686.cmake
-      -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
-      -DQUEL2CLN_TESTS=ON
+    CMAKE_ARGS ${quel2cln_windows_args}
     BUILD_ALWAYS ON
     INSTALL_COMMAND ""
     BUILD_BYPRODUCTS
