@@ -41,12 +41,14 @@ bool is_drive_letter(wchar_t c) {
 }  // namespace
 
 // "C:\x", "C:/x", "\\server\share\x" and "\x" (the root of the current
-// drive) stand on their own; anything else is taken relative to a base.
+// drive) stand on their own, and so does a bare "C:": it is what the
+// directory of "C:\quel2cln.dll" comes to, and joining a name to it must give
+// "C:\name". Anything else ("x", "C:x") is taken relative to a base.
 bool is_absolute_path(const std::wstring& path) {
     if (path.empty()) return false;
     if (is_separator(path[0])) return true;
-    return path.size() >= 3 && is_drive_letter(path[0]) && path[1] == L':' &&
-           is_separator(path[2]);
+    if (path.size() < 2 || !is_drive_letter(path[0]) || path[1] != L':') return false;
+    return path.size() == 2 || is_separator(path[2]);
 }
 
 std::wstring own_module_path() {

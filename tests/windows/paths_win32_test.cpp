@@ -1,0 +1,47 @@
+// Windows paths: where quel2cln.ini and the certificate files are looked for,
+// given the DLL's own path.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "components/paths.h"
+
+namespace {
+
+TEST(PathsWin32, AbsolutePaths) {
+    struct Case {
+        const wchar_t* path;
+        bool absolute;
+    };
+    const Case cases[] = {
+        {L"C:\\dir\\a.pem", true}, {L"c:/dir/a.pem", true}, {L"\\\\server\\share\\a.pem", true},
+        {L"\\\\?\\C:\\a.pem", true}, {L"\\dir\\a.pem", true}, {L"/dir/a.pem", true},
+        {L"C:", true},             {L"a.pem", false},       {L"keys\\a.pem", false},
+        {L"C:a.pem", false},       {L"1:\\a.pem", false},   {L"", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(orbl::is_absolute_path(c.path), c.absolute) << c.path;
+}
+
+// The directory of the module path, then a file name joined to it.
+TEST(PathsWin32, FilesBesideTheModule) {
+    struct Case {
+        const wchar_t* module;
+        const wchar_t* file;
+        const wchar_t* expected;
+    };
+    const Case cases[] = {
+        {L"C:\\app\\quel2cln.dll", L"quel2cln.ini", L"C:\\app\\quel2cln.ini"},
+        {L"C:\\quel2cln.dll", L"quel2cln.ini", L"C:\\quel2cln.ini"},
+        {L"\\\\server\\share\\quel2cln.dll", L"quel2cln.ini", L"\\\\server\\share\\quel2cln.ini"},
+        {L"C:/app/quel2cln.dll", L"keys\\client.key", L"C:/app\\keys\\client.key"},
+        {L"C:\\app\\quel2cln.dll", L"D:\\certs\\ca.pem", L"D:\\certs\\ca.pem"},
+        {L"C:\\app\\quel2cln.dll", L"", L""},
+    };
+    for (const Case& c : cases) {
+        std::wstring out;
+        EXPECT_TRUE(orbl::get_absolute_path(orbl::extract_dir(c.module), c.file, out)) << c.module;
+        EXPECT_EQ(out, c.expected) << c.module << L" + " << c.file;
+    }
+}
+
+}  // namespace
