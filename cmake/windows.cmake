@@ -109,7 +109,8 @@ if(QUEL2CLN_TESTS)
   add_executable(quel2cln_windows_tests
     tests/windows/module_path_test.cpp
     tests/windows/net_win32_test.cpp
-    tests/windows/paths_win32_test.cpp)
+    tests/windows/paths_win32_test.cpp
+    tests/windows/text_win32_test.cpp)
   target_link_libraries(quel2cln_windows_tests PRIVATE quel2cln_test_support GTest::gtest_main)
   target_compile_definitions(quel2cln_windows_tests PRIVATE
     QUEL2CLN_LIBRARY_PATH="$<TARGET_FILE:quel2cln>")
