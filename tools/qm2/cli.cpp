@@ -34,14 +34,14 @@ const char* const usage_text =
 
 namespace {
 
-struct command_spec {
+struct command_info {
     const char* name;
     qm2::command what;
     std::size_t min_args;
     std::size_t max_args;
 };
 
-const command_spec commands[] = {
+const command_info commands[] = {
     {"exec", command::exec, 3, 3},
     {"get-auto-inc", command::get_auto_inc, 3, 3},
     {"calc-auto-inc", command::calc_auto_inc, 4, 4},
@@ -87,23 +87,23 @@ bool is_option(const std::string& arg, const char* name) {
 bool parse_command(const std::vector<std::string>& args, std::size_t first, options& out,
                    std::string& error) {
     const std::string& name = args[first];
-    const command_spec* spec = nullptr;
+    const command_info* info = nullptr;
     for (const auto& c : commands)
-        if (name == c.name) spec = &c;
-    if (spec == nullptr) {
+        if (name == c.name) info = &c;
+    if (info == nullptr) {
         error = "unknown command \"" + name + "\"";
         return false;
     }
     const std::size_t count = args.size() - first - 1;
-    if (count < spec->min_args || count > spec->max_args ||
-        (spec->what == command::lock && count == 4)) {
+    if (count < info->min_args || count > info->max_args ||
+        (info->what == command::lock && count == 4)) {
         error = "wrong number of arguments for " + name;
         return false;
     }
-    out.what = spec->what;
+    out.what = info->what;
     out.name = name;
     out.texts.assign(args.begin() + static_cast<std::ptrdiff_t>(first) + 1, args.end());
-    if (spec->what != command::lock) return true;
+    if (info->what != command::lock) return true;
 
     long long n = 0;
     if (!parse_integer(out.texts[2], std::numeric_limits<int>::min(),

@@ -92,9 +92,9 @@ int type_from_name(const std::string& name) {
 bool is_request_type(int type) { return type >= quel::ExecSQL && type <= quel::Lock; }
 
 bool field_kind(int type, const std::string& name, field::kind& kind) {
-    for (const auto& spec : fields_of(type)) {
-        if (name == spec.name) {
-            kind = spec.what;
+    for (const auto& entry : fields_of(type)) {
+        if (name == entry.name) {
+            kind = entry.what;
             return true;
         }
     }
@@ -103,9 +103,9 @@ bool field_kind(int type, const std::string& name, field::kind& kind) {
 
 std::string field_names(int type) {
     std::string out;
-    for (const auto& spec : fields_of(type)) {
+    for (const auto& entry : fields_of(type)) {
         if (!out.empty()) out += ", ";
-        out += spec.name;
+        out += entry.name;
     }
     return out;
 }
@@ -121,7 +121,7 @@ request decode_request(int type, std::vector<char>::const_iterator begin,
     case quel::ExecSQL:
     case quel::GetAutoInc:
     case quel::SaveResult:
-        for (const auto& spec : fields_of(type)) text(spec.name);
+        for (const auto& entry : fields_of(type)) text(entry.name);
         break;
     case quel::CalcAutoInc: {
         text("text1");

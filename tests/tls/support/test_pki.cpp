@@ -39,7 +39,7 @@ bool add_extension(X509* cert, X509* issuer, int nid, const char* value) {
     return ok;
 }
 
-struct Spec {
+struct cert_plan {
     const char* common_name;
     const char* alt_names;  // nullptr: none
     bool is_ca;
@@ -48,27 +48,27 @@ struct Spec {
 };
 
 // Signed by `issuer`, or self-signed when `issuer` is null.
-Identity make_identity(const Spec& spec, const Identity* issuer) {
+Identity make_identity(const cert_plan& plan, const Identity* issuer) {
     static long serial = 1;
     Identity made{std::shared_ptr<X509>(X509_new(), X509Free()), make_key()};
     X509* cert = made.cert.get();
     if (!cert || !made.key) return {};
     X509_NAME* name = X509_get_subject_name(cert);
     X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>(spec.common_name), -1, -1, 0);
+                               reinterpret_cast<const unsigned char*>(plan.common_name), -1, -1, 0);
     X509* issuer_cert = issuer ? issuer->cert.get() : cert;
     EVP_PKEY* issuer_key = issuer ? issuer->key.get() : made.key.get();
     bool ok = X509_set_version(cert, 2) == 1 &&
               ASN1_INTEGER_set(X509_get_serialNumber(cert), ++serial) == 1 &&
               X509_set_issuer_name(cert, X509_get_subject_name(issuer_cert)) == 1 &&
-              X509_gmtime_adj(X509_getm_notBefore(cert), spec.valid_from) &&
-              X509_gmtime_adj(X509_getm_notAfter(cert), spec.valid_until) &&
+              X509_gmtime_adj(X509_getm_notBefore(cert), plan.valid_from) &&
+              X509_gmtime_adj(X509_getm_notAfter(cert), plan.valid_until) &&
               X509_set_pubkey(cert, made.key.get()) == 1 &&
               add_extension(cert, issuer_cert, NID_basic_constraints,
-                            spec.is_ca ? "critical,CA:TRUE" : "critical,CA:FALSE") &&
+                            plan.is_ca ? "critical,CA:TRUE" : "critical,CA:FALSE") &&
               add_extension(cert, issuer_cert, NID_subject_key_identifier, "hash") &&
-              (!spec.alt_names ||
-               add_extension(cert, issuer_cert, NID_subject_alt_name, spec.alt_names)) &&
+              (!plan.alt_names ||
+               add_extension(cert, issuer_cert, NID_subject_alt_name, plan.alt_names)) &&
               X509_sign(cert, issuer_key, EVP_sha256()) > 0;
     return ok ? made : Identity{};
 }
