@@ -88,7 +88,7 @@ server::~server() {
     if (listener_ >= 0) ::close(listener_);
 }
 
-std::string server::listen(const listen_address& address) {
+int open_listener(const listen_address& address, bool nonblocking, std::string& bound_name) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -99,7 +99,7 @@ std::string server::listen(const listen_address& address) {
         throw std::runtime_error("cannot use listen address " + address.host);
     std::unique_ptr<addrinfo, void (*)(addrinfo*)> list(found, freeaddrinfo);
 
-    const int fd = ::socket(found->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC | (nonblocking ? SOCK_NONBLOCK : 0), 0);
     if (fd < 0) throw system_failure("cannot create socket");
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -108,23 +108,27 @@ std::string server::listen(const listen_address& address) {
         ::close(fd);
         throw failure;
     }
-    listener_ = fd;
 
     sockaddr_storage bound{};
     socklen_t len = sizeof bound;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &len);
     char host[INET6_ADDRSTRLEN] = {};
-    int bound_port = 0;
     if (bound.ss_family == AF_INET6) {
         const auto* a = reinterpret_cast<const sockaddr_in6*>(&bound);
         ::inet_ntop(AF_INET6, &a->sin6_addr, host, sizeof host);
-        bound_port = ntohs(a->sin6_port);
-        return "[" + std::string(host) + "]:" + std::to_string(bound_port);
+        bound_name = "[" + std::string(host) + "]:" + std::to_string(ntohs(a->sin6_port));
+    } else {
+        const auto* a = reinterpret_cast<const sockaddr_in*>(&bound);
+        ::inet_ntop(AF_INET, &a->sin_addr, host, sizeof host);
+        bound_name = std::string(host) + ":" + std::to_string(ntohs(a->sin_port));
     }
-    const auto* a = reinterpret_cast<const sockaddr_in*>(&bound);
-    ::inet_ntop(AF_INET, &a->sin_addr, host, sizeof host);
-    bound_port = ntohs(a->sin_port);
-    return std::string(host) + ":" + std::to_string(bound_port);
+    return fd;
+}
+
+std::string server::listen(const listen_address& address) {
+    std::string bound_name;
+    listener_ = open_listener(address, true, bound_name);
+    return bound_name;
 }
 
 bool server::run(int stop_fd) {

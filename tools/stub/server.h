@@ -22,6 +22,11 @@ struct listen_address {
 // malformed text or a port outside 0 to 65535.
 bool parse_listen(const std::string& text, listen_address& out);
 
+// A listening socket on `address` (non-blocking when asked); `bound_name`
+// receives the bound address as "127.0.0.1:PORT" or "[::1]:PORT". Throws
+// std::runtime_error with the reason.
+int open_listener(const listen_address& address, bool nonblocking, std::string& bound_name);
+
 class server {
 public:
     server(responder& answers, journal& log);

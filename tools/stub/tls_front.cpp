@@ -94,38 +94,9 @@ tls_front::~tls_front() {
 }
 
 std::string tls_front::listen(const listen_address& address) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE | (address.host == "localhost" ? 0 : AI_NUMERICHOST);
-    addrinfo* found = nullptr;
-    const std::string port = std::to_string(address.port);
-    if (getaddrinfo(address.host.c_str(), port.c_str(), &hints, &found) != 0 || found == nullptr)
-        throw std::runtime_error("cannot use listen address " + address.host);
-    std::unique_ptr<addrinfo, void (*)(addrinfo*)> list(found, freeaddrinfo);
-    const int fd = ::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) throw std::runtime_error(std::string("cannot create socket: ") + std::strerror(errno));
-    const int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (::bind(fd, found->ai_addr, found->ai_addrlen) != 0 || ::listen(fd, SOMAXCONN) != 0) {
-        const std::string reason = std::strerror(errno);
-        ::close(fd);
-        throw std::runtime_error("cannot listen on " + address.host + ":" + port + ": " + reason);
-    }
-    listener_ = fd;
-
-    sockaddr_storage bound{};
-    socklen_t len = sizeof bound;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &len);
-    char host[INET6_ADDRSTRLEN] = {};
-    if (bound.ss_family == AF_INET6) {
-        const auto* a = reinterpret_cast<const sockaddr_in6*>(&bound);
-        ::inet_ntop(AF_INET6, &a->sin6_addr, host, sizeof host);
-        return "[" + std::string(host) + "]:" + std::to_string(ntohs(a->sin6_port));
-    }
-    const auto* a = reinterpret_cast<const sockaddr_in*>(&bound);
-    ::inet_ntop(AF_INET, &a->sin_addr, host, sizeof host);
-    return std::string(host) + ":" + std::to_string(ntohs(a->sin_port));
+    std::string bound_name;
+    listener_ = open_listener(address, false, bound_name);
+    return bound_name;
 }
 
 void tls_front::start(int backend_port) {
