@@ -23,6 +23,11 @@ std::string lower(std::string text) {
     return text;
 }
 
+void wipe(std::string& text) {
+    volatile char* bytes = text.empty() ? nullptr : &text[0];
+    for (std::size_t i = 0; i < text.size(); ++i) bytes[i] = '\0';
+}
+
 std::string make_key(const std::string& section, const std::string& key) {
     return lower(trim(section)) + '\n' + lower(trim(key));
 }
@@ -52,6 +57,11 @@ profile::profile(const std::wstring& path) {
     // Only an absolute path is opened, so a relative name is never looked up
     // in the process's current directory.
     if (is_absolute_path(path) && read_file(path, text)) parse(text);
+    wipe(text);
+}
+
+profile::~profile() {
+    for (auto& entry : values_) wipe(entry.second);
 }
 
 profile profile::from_text(const std::string& text) {

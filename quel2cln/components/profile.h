@@ -12,6 +12,11 @@ namespace orbl {
 class profile {
 public:
     explicit profile(const std::wstring& path);
+    // The file may hold a key password: its text is overwritten, not just
+    // released.
+    ~profile();
+    profile(profile&&) = default;
+    profile& operator=(profile&&) = default;
 
     // An optional sign and decimal digits; saturates to the 32-bit range.
     // Anything else, or an absent key, gives `def`.
