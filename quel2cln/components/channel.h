@@ -27,6 +27,7 @@ public:
     virtual net::handle handle() const = 0;
 };
 
+// Takes ownership of the connected socket (closed on failure too).
 std::unique_ptr<channel> make_plain_channel(net::handle socket);
 
 }  // namespace orbl

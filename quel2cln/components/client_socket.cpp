@@ -167,7 +167,12 @@ private:
 }  // namespace
 
 std::unique_ptr<channel> make_plain_channel(net::handle socket) {
-    return std::make_unique<plain_channel>(socket);
+    try {
+        return std::make_unique<plain_channel>(socket);
+    } catch (...) {
+        net::close(socket);  // not owned by a channel yet
+        throw;
+    }
 }
 
 namespace {
