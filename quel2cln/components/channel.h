@@ -1,6 +1,9 @@
 #pragma once
 // A byte stream over one connected socket: plain TCP, or TLS on top of it.
-// The client socket does framing and time-outs on top of a channel.
+// The client socket does framing and time-outs on top of a channel. It always
+// tries read() before it waits on the socket, so bytes a channel already
+// holds (TLS keeps decrypted bytes the socket no longer shows) are never
+// stuck behind a wait.
 
 #include <cstddef>
 #include <memory>
@@ -19,9 +22,6 @@ public:
     virtual long read(char* buffer, std::size_t size) = 0;
     // Bytes written (> 0), or -1 when the caller must wait for `waiting_for()`.
     virtual long write(const char* data, std::size_t size) = 0;
-    // True when read() can deliver bytes without waiting on the socket
-    // (TLS may hold decrypted bytes the socket no longer shows).
-    virtual bool has_buffered() const { return false; }
     // What the last read/write that returned -1 waits for.
     virtual want waiting_for() const = 0;
     virtual net::handle handle() const = 0;

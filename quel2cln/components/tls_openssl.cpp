@@ -235,7 +235,6 @@ public:
         return result;
     }
 
-    bool has_buffered() const override { return SSL_pending(ssl_.get()) > 0; }
     want waiting_for() const override { return waiting_; }
     net::handle handle() const override { return socket_; }
 
