@@ -137,4 +137,19 @@ TEST(ConnectionStep, FailedSendLeavesTheConnectionOutOfStep) {
     EXPECT_FALSE(c.connection.in_step());
 }
 
+// Not only frame faults: whatever breaks off an exchange once the request
+// has begun to go out leaves unread bytes behind.
+TEST(ConnectionStep, AnyFailureInTheExchangeLeavesTheConnectionOutOfStep) {
+    const char* names[] = {"no memory for the reply", "reset while waiting", "reset while sending"};
+    for (int i = 0; i < 3; ++i) {
+        ScriptedConnection c;
+        c.script->deliver(qtest::header(1, 100));
+        c.script->tail_out_of_memory = i == 0;
+        if (i == 1) c.script->deliveries.front() = {FakeScript::Delivery::error, {}, 10054, "reset"};
+        c.script->send_throws = i == 2;
+        EXPECT_ANY_THROW(c.connection.exec_sql("a", "b", "c")) << names[i];
+        EXPECT_FALSE(c.connection.in_step()) << names[i];
+    }
+}
+
 }  // namespace

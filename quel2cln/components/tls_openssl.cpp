@@ -1,8 +1,8 @@
 // TLS channel with OpenSSL, the same on every platform. The TLS library
 // talks to the socket through a BIO of our own that calls the platform layer
 // (net_*.cpp), so socket errors keep their codes and no call can raise
-// SIGPIPE. Nothing is kept between connections: each channel has its own
-// context, loaded from the current security parameters, and frees it.
+// SIGPIPE. One context is kept per load of the security parameters, so the
+// trust store and the client key are read once rather than per connection.
 #include "components/tls.h"
 
 #include <openssl/bio.h>
@@ -13,6 +13,7 @@
 #include <openssl/x509v3.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 
@@ -196,6 +197,31 @@ std::unique_ptr<SSL_CTX, free_ctx> make_context() {
     return ctx;
 }
 
+// The context of the current security parameters. Each channel holds a
+// reference of its own, so dropping the kept one never pulls it from under
+// an open connection. A context that fails to build is not kept: the next
+// connection tries again and reports the failure again.
+struct kept_context {
+    SSL_CTX* ctx = nullptr;
+    std::uint64_t load = 0;
+    ~kept_context() { SSL_CTX_free(ctx); }
+};
+
+std::unique_ptr<SSL_CTX, free_ctx> current_context() {
+    static kept_context kept;
+    std::uint64_t load = socket_security_params_load();
+    if (kept.ctx && kept.load != load) {
+        SSL_CTX_free(kept.ctx);  // built from replaced parameters
+        kept.ctx = nullptr;
+    }
+    if (!kept.ctx) {
+        kept.ctx = make_context().release();
+        kept.load = load;
+    }
+    if (SSL_CTX_up_ref(kept.ctx) != 1) fail(net::tls_setup_text);
+    return std::unique_ptr<SSL_CTX, free_ctx>(kept.ctx);
+}
+
 class tls_channel : public channel {
 public:
     explicit tls_channel(net::handle socket) : socket_(socket) {}
@@ -211,7 +237,7 @@ public:
     }
 
     void start(const std::wstring& host, int security_level, int timeout_ms) {
-        ctx_ = make_context();
+        ctx_ = current_context();
         ssl_.reset(SSL_new(ctx_.get()));
         if (!ssl_) fail(net::tls_setup_text);
         attach_socket();
@@ -222,21 +248,31 @@ public:
     long read(char* buffer, std::size_t size) override {
         std::size_t got = 0;
         ERR_clear_error();
-        if (SSL_read_ex(ssl_.get(), buffer, size, &got) == 1) return static_cast<long>(got);
+        if (SSL_read_ex(ssl_.get(), buffer, size, &got) == 1) {
+            waiting_ = want::none;
+            return static_cast<long>(got);
+        }
         return failed(SSL_get_error(ssl_.get(), 0));
     }
 
     long write(const char* data, std::size_t size) override {
         std::size_t sent = 0;
         ERR_clear_error();
-        if (SSL_write_ex(ssl_.get(), data, size, &sent) == 1) return static_cast<long>(sent);
+        if (SSL_write_ex(ssl_.get(), data, size, &sent) == 1) {
+            waiting_ = want::none;
+            return static_cast<long>(sent);
+        }
         long result = failed(SSL_get_error(ssl_.get(), 0));
         if (result == 0) throw net::make_error(socket_code::closed_by_peer);
         return result;
     }
 
-    want waiting_for() const override { return waiting_; }
-    net::handle handle() const override { return socket_; }
+    bool wait(bool for_write, int timeout_ms) override {
+        // Decrypted bytes already held are read without the socket.
+        if (!for_write && SSL_pending(ssl_.get()) > 0) return true;
+        bool socket_write = waiting_ == want::none ? for_write : waiting_ == want::write;
+        return net::wait(socket_, socket_write, timeout_ms);
+    }
 
 private:
     void attach_socket() {
@@ -357,7 +393,8 @@ private:
     std::unique_ptr<SSL_CTX, free_ctx> ctx_;
     std::unique_ptr<SSL, free_ssl> ssl_;
     std::optional<socket_error> io_error_;
-    want waiting_ = want::none;
+    // What the last read or write that returned -1 needs of the socket.
+    enum class want { none, read, write } waiting_ = want::none;
     bool connected_ = false;
     bool broken_ = false;
 };

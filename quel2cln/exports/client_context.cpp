@@ -6,7 +6,7 @@ namespace quel {
 
 const char* const unknown_error_text = "unknown";
 
-void ClientContext::set_last_error(const std::string& text) noexcept {
+void ClientContext::set_last_error(const char* text) noexcept {
     try {
         last_error = std::make_unique<std::string>(text);
     } catch (...) {
@@ -25,7 +25,7 @@ bool ClientContext::retry_after_socket_error(int attempt, const orbl::socket_err
         return true;
     }
     try {
-        set_last_error("(" + std::to_string(code) + ") " + error.what());
+        set_last_error(("(" + std::to_string(code) + ") " + error.what()).c_str());
     } catch (...) {
         set_last_error(error.what());
     }

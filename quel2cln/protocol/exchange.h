@@ -14,4 +14,8 @@ extern const char* const unexpected_message_text;  // "unexpected message"
 // other type client_error "unexpected message".
 std::unique_ptr<IMessage> receive_reply(orbl::IClientSocket& socket);
 
+// The two halves of receive_reply: the next whole message, and its check.
+std::unique_ptr<IMessage> next_message(orbl::IClientSocket& socket);
+std::unique_ptr<IMessage> take_reply(std::unique_ptr<IMessage> message);
+
 }  // namespace quel
