@@ -110,6 +110,9 @@ std::unique_ptr<IMessage> make_message(MessageType type) {
 
 std::unique_ptr<IMessage> receive_message(orbl::IClientSocket& socket) {
     auto message = std::make_unique<Message>();
+    // Room for a header and a short payload: most replies need no second
+    // allocation.
+    message->reserve(64);
     if (!message->receive(socket)) return nullptr;
     return message;
 }

@@ -73,6 +73,7 @@ public:
 
     void write_header(int type);
     std::vector<char>& payload() { return packet_.modify_data(); }
+    void reserve(std::size_t bytes) { packet_.modify_data().reserve(bytes); }
     // Sets data_size to the bytes appended behind the header.
     void end_payload();
     // Receives and validates one message into this empty message. False when
