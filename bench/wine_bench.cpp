@@ -131,8 +131,9 @@ int main(int argc, char** argv) {
     check(WSAStartup(MAKEWORD(2, 2), &data) == 0, "WSAStartup");
     HMODULE dll = LoadLibraryA(argv[1]);
     check(dll != nullptr, "LoadLibrary");
-    auto init = reinterpret_cast<qm2_Init_fn>(GetProcAddress(dll, "qm2_Init"));
-    auto exec = reinterpret_cast<qm2_ExecSQL_fn>(GetProcAddress(dll, "qm2_ExecSQL"));
+    auto init = reinterpret_cast<qm2_Init_fn>(reinterpret_cast<void*>(GetProcAddress(dll, "qm2_Init")));
+    auto exec =
+        reinterpret_cast<qm2_ExecSQL_fn>(reinterpret_cast<void*>(GetProcAddress(dll, "qm2_ExecSQL")));
     check(init && exec && init("127.0.0.1", port), "qm2_Init");
 
     const std::string sql = "select * from t1";
