@@ -28,6 +28,12 @@ public:
     // a wait. A TLS read may need the socket to be writable and a write may
     // need it readable: the channel waits for what its last call needed.
     virtual bool wait(bool for_write, int timeout_ms) = 0;
+    // Waits up to `timeout_ms` (negative: no limit) for bytes and reads
+    // them: as read(), where -1 means nothing came (yet); the caller checks
+    // its own deadline. A channel may do both in one system call.
+    virtual long read_within(char* buffer, std::size_t size, int timeout_ms) {
+        return wait(false, timeout_ms) ? read(buffer, size) : -1;
+    }
 };
 
 // Takes ownership of the connected socket (closed on failure too).

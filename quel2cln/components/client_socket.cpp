@@ -66,9 +66,13 @@ public:
     bool wait(bool for_write, int timeout_ms) override {
         return net::wait(socket_, for_write, timeout_ms);
     }
+    long read_within(char* buffer, std::size_t size, int timeout_ms) override {
+        return net::receive_within(socket_, buffer, size, timeout_ms, kept_wait_ms_);
+    }
 
 private:
     net::handle socket_;
+    int kept_wait_ms_ = -2;  // none set yet
 };
 
 // Bytes read from the channel ahead of what was asked for, so that a short
@@ -93,14 +97,13 @@ public:
         buffer.resize(start + header_size);
         // Waits before the first read: right after a request the answer is
         // not there yet, and a read bound to fail costs a system call.
-        std::size_t got = read_into(buffer.data() + start, header_size,
-                                    deadline_after(timeout_kind::receive), true, true);
+        std::size_t got = read_into(buffer.data() + start, header_size, timeout_kind::receive, true, true);
         if (got > 0 && got < header_size) {
             // The header has begun: wait for the rest of it, within a fresh
             // receive time-out. Never more than the header is handed out,
             // so nothing of what follows it is taken.
-            got += read_into(buffer.data() + start + got, header_size - got,
-                             deadline_after(timeout_kind::receive), false, false);
+            got += read_into(buffer.data() + start + got, header_size - got, timeout_kind::receive,
+                             false, false);
         }
         buffer.resize(start + got);
         return got > 0;
@@ -110,8 +113,7 @@ public:
         auto& buffer = packet.modify_data();
         std::size_t start = buffer.size();
         buffer.resize(start + count);
-        std::size_t got = read_into(buffer.data() + start, count,
-                                    deadline_after(timeout_kind::tail), false, false);
+        std::size_t got = read_into(buffer.data() + start, count, timeout_kind::tail, false, false);
         buffer.resize(start + got);
         return got == count;
     }
@@ -132,33 +134,44 @@ public:
     }
 
 private:
-    // Reads up to `size` bytes before `deadline`; with `any`, returns as soon
-    // as something arrived; with `wait_first`, waits before the first read
-    // unless bytes are already at hand. End of stream throws code 0.
-    std::size_t read_into(char* buffer, std::size_t size, std::int64_t deadline, bool any,
-                          bool wait_first) {
-        std::size_t got = 0;
+    // Reads up to `size` bytes within the time-out of `kind`, counted from
+    // now; with `any`, returns as soon as something arrived; with
+    // `wait_first`, waits before the first read unless bytes are already at
+    // hand. End of stream throws code 0.
+    std::size_t read_into(char* buffer, std::size_t size, int kind, bool any, bool wait_first) {
+        std::int64_t deadline = deadline_after(kind);
+        // The first wait gets the whole time-out as set, so that a channel
+        // that keeps its wait limit on the socket need not change it.
+        int wait_ms = timeouts_[kind] > 0 ? timeouts_[kind] : -1;
         bool ready = !wait_first || ahead_begin_ < ahead_end_;
+        std::size_t got = 0;
         while (got < size) {
-            if (!ready && !stream_->wait(false, remaining(deadline))) break;
-            long count = read_some(buffer + got, size - got);
+            long count = read_some(buffer + got, size - got, ready ? nullptr : &wait_ms);
             if (count == 0) throw net::make_error(socket_code::closed_by_peer);
-            ready = count > 0;
-            if (ready) {
+            if (count > 0) {
                 got += static_cast<std::size_t>(count);
                 if (any) break;
+                ready = true;
+            } else if (!ready && (wait_ms = remaining(deadline)) == 0) {
+                break;  // waited in vain until the deadline
+            } else {
+                ready = false;
+                wait_ms = remaining(deadline);
             }
         }
         return got;
     }
 
     // One read, served from the bytes read ahead first; a small request
-    // reads ahead, a large one goes straight into the caller's buffer.
-    long read_some(char* buffer, std::size_t size) {
+    // reads ahead, a large one goes straight into the caller's buffer. With
+    // `wait_ms`, waits up to that long for bytes (-1: no limit).
+    long read_some(char* buffer, std::size_t size, const int* wait_ms) {
         if (ahead_begin_ == ahead_end_) {
-            if (size >= read_ahead_size) return stream_->read(buffer, size);
-            long count = stream_->read(ahead_, read_ahead_size);
-            if (count <= 0) return count;
+            bool direct = size >= read_ahead_size;
+            char* target = direct ? buffer : ahead_;
+            std::size_t room = direct ? size : read_ahead_size;
+            long count = wait_ms ? stream_->read_within(target, room, *wait_ms) : stream_->read(target, room);
+            if (count <= 0 || direct) return count;
             ahead_begin_ = 0;
             ahead_end_ = static_cast<std::size_t>(count);
         }
