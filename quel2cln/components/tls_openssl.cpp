@@ -267,6 +267,17 @@ public:
         return result;
     }
 
+    // Waits inside the socket's first receive rather than before it, when
+    // nothing is held already and the last call did not need to write.
+    long read_within(char* buffer, std::size_t size, int timeout_ms) override {
+        if (SSL_pending(ssl_.get()) > 0 || waiting_ == want::write || timeout_ms == 0)
+            return channel::read_within(buffer, size, timeout_ms);
+        bio_wait_ms_ = timeout_ms;
+        long count = read(buffer, size);
+        bio_wait_ms_ = 0;
+        return count;
+    }
+
     bool wait(bool for_write, int timeout_ms) override {
         // Decrypted bytes already held are read without the socket.
         if (!for_write && SSL_pending(ssl_.get()) > 0) return true;
@@ -361,7 +372,13 @@ private:
         BIO_clear_retry_flags(bio);
         if (size <= 0) return 0;
         try {
-            long count = net::receive_some(self->socket_, buffer, static_cast<std::size_t>(size));
+            // Only the first receive of a read_within() waits; the rest of
+            // a record that has begun is read as it comes.
+            int wait_ms = self->bio_wait_ms_;
+            self->bio_wait_ms_ = 0;
+            long count = wait_ms != 0 ? net::receive_within(self->socket_, buffer, static_cast<std::size_t>(size),
+                                                            wait_ms, self->kept_wait_ms_)
+                                      : net::receive_some(self->socket_, buffer, static_cast<std::size_t>(size));
             if (count < 0) BIO_set_retry_read(bio);
             return static_cast<int>(count);
         } catch (const socket_error& error) {
@@ -395,6 +412,8 @@ private:
     std::optional<socket_error> io_error_;
     // What the last read or write that returned -1 needs of the socket.
     enum class want { none, read, write } waiting_ = want::none;
+    int bio_wait_ms_ = 0;      // the next BIO receive may wait this long (0: not at all)
+    int kept_wait_ms_ = -2;    // the wait limit last set on the socket
     bool connected_ = false;
     bool broken_ = false;
 };
