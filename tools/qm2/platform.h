@@ -43,6 +43,8 @@ std::string default_library_path();
 // current directory, not searched for.
 std::string library_path_argument(const std::string& value);
 std::string directory_of(const std::string& path);
+// `name` in the folder `dir`, with the platform's separator.
+std::string join_path(const std::string& dir, const std::string& name);
 bool file_exists(const std::string& path);
 bool stderr_is_terminal();
 

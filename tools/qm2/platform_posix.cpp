@@ -114,6 +114,10 @@ std::string directory_of(const std::string& path) {
     return path.substr(0, slash);
 }
 
+std::string join_path(const std::string& dir, const std::string& name) {
+    return dir == "/" ? dir + name : dir + "/" + name;
+}
+
 bool file_exists(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
