@@ -28,8 +28,8 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION libs)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "Client library of the Quelmar server\n The shared library libquel2cln with its C header, CMake package and\n pkg-config file, and the tools qm2 (calls one operation from the command\n line) and quelmar-stub (a stand-in server for tests).")
+  set(CPACK_PACKAGE_DESCRIPTION
+    "The shared library libquel2cln with its C header, CMake package and pkg-config file, and the tools qm2 (calls one operation from the command line) and quelmar-stub (a stand-in server for tests).")
 endif()
 
 include(CPack)

@@ -15,7 +15,7 @@ if dpkg-query -W -f='${Status}' quel2cln 2>/dev/null | grep -q "ok installed"; t
     exit 1
 fi
 cleanup() {
-    dpkg -r quel2cln >/dev/null || echo "could not remove quel2cln" >&2
+    dpkg --purge quel2cln >/dev/null || echo "could not remove quel2cln" >&2
     rm -rf "$work"
 }
 trap cleanup EXIT

@@ -5,7 +5,8 @@
 #
 #   zip.sh RELEASE.zip README.md
 set -eu
-zip=$1 readme=$2
+zip=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+readme=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
