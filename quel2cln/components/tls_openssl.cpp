@@ -21,6 +21,7 @@
 #include "components/socket.h"
 #include "components/text.h"
 #include "components/tls_roots.h"
+#include "components/trace.h"
 
 namespace orbl {
 
@@ -217,6 +218,19 @@ public:
         attach_socket();
         set_host(wide_to_utf8(host), security_level);
         handshake(timeout_ms);
+        if (quel::trace::on()) trace_session();
+    }
+
+    void trace_session() {
+        std::string subject = "none";
+        if (X509* peer = SSL_get_peer_certificate(ssl_.get())) {
+            char name[512];
+            if (X509_NAME_oneline(X509_get_subject_name(peer), name, sizeof name)) subject = name;
+            X509_free(peer);
+        }
+        quel::trace::write("tls", std::string(" protocol=") + SSL_get_version(ssl_.get()) +
+                                      " cipher=" + SSL_get_cipher_name(ssl_.get()) +
+                                      quel::trace::text_field("subject", subject));
     }
 
     long read(char* buffer, std::size_t size) override {

@@ -49,6 +49,7 @@ void load_settings(Settings& settings, const std::string& host, int port,
 
     settings.socket_timeout = ini.read("Advanced", "SocketTimeout", 1000);
     settings.tail_timeout = ini.read("Advanced", "TailTimeout", 10000);
+    settings.trace_file = resolve_path(settings.module_dir, ini.read_wstr("Advanced", "TraceFile", L""));
 
     if (settings.host.empty()) settings.host = "localhost";
     if (settings.port <= 0) settings.port = 85;

@@ -13,6 +13,7 @@ struct Settings {
     int socket_timeout = 1000;  // milliseconds; 0 or below: no limit
     int tail_timeout = 10000;   // milliseconds; 0 or below: no limit
     std::wstring module_dir;
+    std::wstring trace_file;  // absolute; empty: no trace
 };
 
 extern const char* const ini_file_name;            // "quel2cln.ini"

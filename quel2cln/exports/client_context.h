@@ -39,6 +39,9 @@ public:
     template <typename Try>
     bool run_call(Try&& attempt_once) noexcept;
 
+    void trace_init() const;
+    void trace_retry(int attempt, const orbl::socket_error& error) const;
+
     std::unique_ptr<std::string> last_error;
     Settings settings;
     std::unique_ptr<Connection> connection;

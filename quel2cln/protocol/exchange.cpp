@@ -4,6 +4,7 @@
 
 #include "components/serializer.h"
 #include "protocol/errors.h"
+#include "protocol/trace_messages.h"
 
 namespace quel {
 
@@ -14,6 +15,7 @@ std::unique_ptr<IMessage> receive_reply(orbl::IClientSocket& socket) {
     // No limit of its own: a server may answer after several socket
     // time-outs. A dead peer ends the wait with a socket error.
     while (!message) message = receive_message(socket);
+    if (trace::on()) trace::answer(*message);
 
     switch (message->get_type()) {
     case Reply:

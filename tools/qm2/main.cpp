@@ -90,6 +90,7 @@ int main(int argc, char** argv) {
     case parse_result::run: break;
     }
 
+    if (opt.trace) set_environment("QUEL2CLN_TRACE", *opt.trace);
     const std::string path =
         opt.library.empty() ? default_library_path() : library_path_argument(opt.library);
     std::unique_ptr<library> lib;

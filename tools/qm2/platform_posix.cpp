@@ -123,6 +123,8 @@ bool file_exists(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+void set_environment(const char* name, const std::string& value) { ::setenv(name, value.c_str(), 1); }
+
 bool stderr_is_terminal() { return ::isatty(STDERR_FILENO) == 1; }
 
 void arm_watchdog(long milliseconds, const std::string& message, const std::string& json_line) {

@@ -126,6 +126,10 @@ bool file_exists(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+void set_environment(const char* name, const std::string& value) {
+    ::SetEnvironmentVariableA(name, value.c_str());
+}
+
 bool stderr_is_terminal() { return ::_isatty(::_fileno(stderr)) != 0; }
 
 void arm_watchdog(long milliseconds, const std::string& message, const std::string& json_line) {
