@@ -2,7 +2,8 @@
 # Runs the cross-built qm2.exe under Wine against quelmar-stub of the Linux
 # build: qm2.exe sits beside quel2cln.dll and its quel2cln.ini in a folder
 # of its own and loads the DLL from there. Checks exit status and output of
-# a success, a server's refusal, --json, --repeat, --lib and a usage error.
+# a success, a server's refusal, --json, --repeat, --lib, --trace and a
+# usage error.
 #
 #   qm2_wine.sh WINE_RUN QM2_EXE QUEL2CLN_DLL QUELMAR_STUB RULES_JSON
 set -euo pipefail
@@ -61,11 +62,17 @@ check 0 '^ok$' -- "${server[@]}" --lib 'Z:'"${work//\//\\}"'\bin\quel2cln.dll' e
 check 1 '^qm2: error: cannot load library: ' -- "${server[@]}" --lib missing.dll exec shop x demo
 check 2 '^qm2: ' -- --no-such-option exec shop x demo
 check 1 'connection refused' -- --host 127.0.0.1 --port 1 exec shop x demo
+# --trace reaches the DLL through the environment; the DLL appends to the file.
+check 0 '^ok$' -- "${server[@]}" --trace 'Z:'"${work//\//\\}"'\trace.log' exec shop traced demo
+if ! grep -q ' request type=ExecSQL size=[0-9]* text1\[4\]="shop" text2\[6\]="traced"' "$work/trace.log"; then
+  echo "FAILED: no trace of the request in $work/trace.log" >&2
+  failures=$((failures + 1))
+fi
 
-# The calls that got as far as the server: 4 single ones and 3 repeated.
+# The calls that got as far as the server: 5 single ones and 3 repeated.
 requests=$(wc -l <"$work/journal.jsonl")
-if [[ $requests -ne 7 ]]; then
-  echo "FAILED: the stub received $requests requests, expected 7" >&2
+if [[ $requests -ne 8 ]]; then
+  echo "FAILED: the stub received $requests requests, expected 8" >&2
   failures=$((failures + 1))
 fi
 [[ $failures -eq 0 ]]
