@@ -25,19 +25,6 @@
 
 namespace orbl {
 
-namespace net {
-const char* const tls_ca_file_text = "cannot read CA file";
-const char* const tls_trust_store_text = "cannot read system trust store";
-const char* const tls_cert_file_text = "cannot read certificate file";
-const char* const tls_key_file_text = "cannot read key file or wrong key password";
-const char* const tls_key_mismatch_text = "key does not match certificate";
-const char* const tls_verify_failed_text = "certificate verify failed";
-const char* const tls_host_mismatch_text = "certificate does not match host name";
-const char* const tls_handshake_text = "tls handshake failed";
-const char* const tls_setup_text = "tls setup failed";
-const char* const tls_failure_text = "tls failure";
-}  // namespace net
-
 namespace {
 
 struct free_ctx {
@@ -309,7 +296,8 @@ private:
             return tls_error(net::tls_verify_failed_text, X509_verify_cert_error_string(verify));
         }
         std::string reason = tls_reason();
-        return tls_error(net::tls_handshake_text, reason.empty() ? "connection closed by peer" : reason);
+        return tls_error(net::tls_handshake_text,
+                         reason.empty() ? std::string(net::closed_by_peer_text) : reason);
     }
 
     // -1 to wait, 0 at an orderly end of stream; throws on a failure.

@@ -6,8 +6,6 @@
 
 namespace quel {
 
-const char* const unknown_error_text = "unknown";
-
 void ClientContext::set_last_error(const std::string& text) noexcept {
     try {
         last_error = std::make_unique<std::string>(text);

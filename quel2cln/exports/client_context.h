@@ -7,6 +7,7 @@
 #include "connection/connect.h"
 #include "connection/connection.h"
 #include "connection/settings.h"
+#include "protocol/errors.h"
 
 namespace quel {
 
@@ -47,8 +48,6 @@ public:
     std::unique_ptr<Connection> connection;
     connect_env env;
 };
-
-extern const char* const unknown_error_text;  // "unknown"
 
 template <typename Try>
 bool ClientContext::run_call(Try&& attempt_once) noexcept {

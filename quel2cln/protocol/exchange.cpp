@@ -8,8 +8,6 @@
 
 namespace quel {
 
-const char* const unexpected_message_text = "unexpected message";
-
 std::unique_ptr<IMessage> receive_reply(orbl::IClientSocket& socket) {
     std::unique_ptr<IMessage> message;
     // No limit of its own: a server may answer after several socket

@@ -17,7 +17,7 @@ const char* type_name(int type) {
     case CalcAutoInc: return "CalcAutoInc";
     case SaveResult: return "SaveResult";
     case Lock: return "Lock";
-    default: return "unknown";
+    default: return "other";
     }
 }
 
