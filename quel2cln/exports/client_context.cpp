@@ -6,6 +6,8 @@
 
 namespace quel {
 
+ClientContext::~ClientContext() { trace::stop(); }
+
 void ClientContext::set_last_error(const std::string& text) noexcept {
     try {
         last_error = std::make_unique<std::string>(text);

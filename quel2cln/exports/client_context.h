@@ -17,6 +17,8 @@ namespace quel {
 class ClientContext {
 public:
     ClientContext() = default;
+    // The library is unloaded: the trace file is closed with it.
+    ~ClientContext();
     ClientContext(const ClientContext&) = delete;
     ClientContext& operator=(const ClientContext&) = delete;
 
