@@ -1,6 +1,7 @@
 #include "connection/connection.h"
 
 #include "protocol/exchange.h"
+#include "protocol/trace_messages.h"
 
 namespace quel {
 
@@ -10,6 +11,7 @@ std::unique_ptr<IMessage> Connection::send_and_receive(Message& request) {
     // Until a whole reply is in, any failure leaves the stream at an unknown
     // point: part of the request may have gone out, or part of the reply
     // may still be on its way.
+    if (trace::on()) trace::request(request, request.get_type());
     in_step_ = false;
     request.send(*socket_);
     auto reply = next_message(*socket_);

@@ -5,8 +5,6 @@
 
 namespace quel {
 
-const char* const invalid_lock_mode_text = "invalid lock mode";
-
 void Connection::lock(std::string_view text1, std::string_view text2, int lock_mode,
                       std::string_view text4, unsigned int number, bool* lock_result,
                       char* reply_text, unsigned int reply_text_len) {
