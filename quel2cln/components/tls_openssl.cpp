@@ -273,10 +273,12 @@ public:
     long read_within(char* buffer, std::size_t size, int timeout_ms) override {
         if (SSL_pending(ssl_.get()) > 0 || waiting_ == want::write || timeout_ms == 0)
             return channel::read_within(buffer, size, timeout_ms);
+        struct no_wait_after {
+            int& wait_ms;
+            ~no_wait_after() { wait_ms = 0; }  // also when the read throws
+        } reset{bio_wait_ms_};
         bio_wait_ms_ = timeout_ms;
-        long count = read(buffer, size);
-        bio_wait_ms_ = 0;
-        return count;
+        return read(buffer, size);
     }
 
     bool wait(bool for_write, int timeout_ms) override {
