@@ -210,7 +210,10 @@ void server::on_readable(connection& c) {
         c.header_checked ? quel::MessageHeaderSize + c.data_size - c.in.size()
                          : quel::MessageHeaderSize - c.in.size();
     const std::size_t old_size = c.in.size();
-    c.in.resize(old_size + std::min(wanted, read_chunk));
+    const std::size_t step = std::min(wanted, read_chunk);
+    if (c.in.capacity() < old_size + step)  // grow geometrically, never past the message
+        c.in.reserve(std::min(old_size + wanted, std::max(2 * c.in.capacity(), old_size + step)));
+    c.in.resize(old_size + step);
     const ssize_t n = ::recv(c.fd, c.in.data() + old_size, c.in.size() - old_size, 0);
     c.in.resize(old_size + (n > 0 ? static_cast<std::size_t>(n) : 0));
     if (n < 0) {
