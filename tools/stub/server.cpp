@@ -50,6 +50,7 @@ struct server::connection {
     bool header_checked = false;
     answer pending;  // the answer waiting for its delay
     std::int64_t due_ms = 0;
+    std::int64_t active_ms = 0;  // last byte in or out, or the end of a delay
     std::string out;
     std::size_t out_done = 0;
     after then = after::keep;
@@ -80,7 +81,8 @@ bool parse_listen(const std::string& text, listen_address& out) {
     return true;
 }
 
-server::server(responder& answers, journal& log) : answers_(answers), journal_(log) {}
+server::server(responder& answers, journal& log, const server_limits& limits)
+    : answers_(answers), journal_(log), limits_(limits) {}
 
 server::~server() {
     for (auto& c : connections_)
@@ -168,6 +170,7 @@ bool server::run(int stop_fd) {
                 on_readable(c);
         }
         fire_due_delays();
+        close_idle();
         connections_.erase(std::remove_if(connections_.begin(), connections_.end(),
                                           [](const auto& c) { return c->closed; }),
                            connections_.end());
@@ -186,13 +189,53 @@ void server::accept_all() {
             }
             return;
         }
+        ++totals_.connections;
+        if (!make_room()) {
+            ++totals_.refused;
+            log_line("connection " + std::to_string(next_number_++) +
+                     ": refused, every connection is busy at the connection limit");
+            ::close(fd);
+            continue;
+        }
         const int on = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         auto c = std::make_unique<connection>();
         c->fd = fd;
         c->number = next_number_++;
+        c->active_ms = now_ms();
         connections_.push_back(std::move(c));
-        ++totals_.connections;
+    }
+}
+
+// At the limit, closes the connection that has waited longest on its
+// client. False when every connection is busy with an answer.
+bool server::make_room() {
+    std::size_t open = 0;
+    connection* oldest = nullptr;
+    for (auto& c : connections_) {
+        if (c->closed) continue;
+        ++open;
+        const bool waiting = c->now == connection::state::reading ||
+                             c->now == connection::state::discarding;
+        if (waiting && (oldest == nullptr || c->active_ms < oldest->active_ms)) oldest = c.get();
+    }
+    if (open < limits_.max_connections) return true;
+    if (oldest == nullptr) return false;
+    ++totals_.refused;
+    log_line("connection " + std::to_string(oldest->number) +
+             ": closed, the longest waiting at the connection limit");
+    close_connection(*oldest, false);
+    return true;
+}
+
+void server::close_idle() {
+    if (limits_.idle_timeout_ms <= 0) return;
+    const std::int64_t now = now_ms();
+    for (auto& c : connections_) {
+        if (c->closed || c->now == connection::state::delaying) continue;
+        if (now - c->active_ms < limits_.idle_timeout_ms) continue;
+        log_line("connection " + std::to_string(c->number) + ": closed, idle");
+        close_connection(*c, false);
     }
 }
 
@@ -200,6 +243,7 @@ void server::on_readable(connection& c) {
     char discard[4096];
     if (c.now == connection::state::discarding) {
         const ssize_t n = ::recv(c.fd, discard, sizeof discard, 0);
+        if (n > 0) c.active_ms = now_ms();
         if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
             close_connection(c, false);
         return;
@@ -216,6 +260,7 @@ void server::on_readable(connection& c) {
     c.in.resize(old_size + step);
     const ssize_t n = ::recv(c.fd, c.in.data() + old_size, c.in.size() - old_size, 0);
     c.in.resize(old_size + (n > 0 ? static_cast<std::size_t>(n) : 0));
+    if (n > 0) c.active_ms = now_ms();
     if (n < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
         close_connection(c, false);  // reset by the client
@@ -299,6 +344,7 @@ void server::on_writable(connection& c) {
             return;
         }
         c.out_done += static_cast<std::size_t>(n);
+        c.active_ms = now_ms();
     }
     finish_answer(c);
 }
@@ -327,11 +373,16 @@ void server::close_connection(connection& c, bool reset) {
 
 int server::poll_timeout() const {
     std::int64_t earliest = -1;
-    for (const auto& c : connections_)
-        if (c->now == connection::state::delaying && (earliest < 0 || c->due_ms < earliest))
-            earliest = c->due_ms;
+    const auto consider = [&earliest](std::int64_t due) {
+        if (earliest < 0 || due < earliest) earliest = due;
+    };
+    for (const auto& c : connections_) {
+        if (c->now == connection::state::delaying) consider(c->due_ms);
+        else if (limits_.idle_timeout_ms > 0) consider(c->active_ms + limits_.idle_timeout_ms);
+    }
     if (earliest < 0) return -1;
-    return static_cast<int>(std::max<std::int64_t>(0, earliest - now_ms()));
+    return static_cast<int>(std::min<std::int64_t>(
+        std::max<std::int64_t>(0, earliest - now_ms()), 60000));
 }
 
 void server::fire_due_delays() {
@@ -339,6 +390,7 @@ void server::fire_due_delays() {
     for (auto& c : connections_) {
         if (c->closed || c->now != connection::state::delaying || c->due_ms > now) continue;
         const answer a = std::move(c->pending);
+        c->active_ms = now;
         apply(*c, a);
     }
 }
