@@ -159,7 +159,8 @@ bool server::run(int stop_fd) {
             return false;
         }
         if (ready > 0 && fds[0].revents != 0) return true;
-        if (ready > 0 && fds[1].revents != 0) accept_all();
+        // Connections first: a request that came before a new connection
+        // has its answer under way before the limit is weighed.
         for (std::size_t i = 0; ready > 0 && i < owners.size(); ++i) {
             const short revents = fds[i + 2].revents;
             connection& c = *owners[i];
@@ -169,6 +170,7 @@ bool server::run(int stop_fd) {
             else
                 on_readable(c);
         }
+        if (ready > 0 && fds[1].revents != 0) accept_all();
         fire_due_delays();
         close_idle();
         connections_.erase(std::remove_if(connections_.begin(), connections_.end(),
@@ -248,6 +250,17 @@ void server::on_readable(connection& c) {
             close_connection(c, false);
         return;
     }
+    // A header just completed: its payload is read at once where the
+    // socket has it, so a request that arrived whole is answered (or under
+    // way) before new connections are weighed against the limit.
+    const bool had_header = c.header_checked;
+    if (read_request(c) && !had_header && c.header_checked && c.now == connection::state::reading)
+        read_request(c);
+}
+
+// One read of the request in progress. False when nothing more can be
+// read now (no bytes, the connection ended, or the request was handled).
+bool server::read_request(connection& c) {
     // Read no further than the end of the current message, so that a
     // following request stays in the socket until this one is answered.
     const std::size_t wanted =
@@ -262,16 +275,16 @@ void server::on_readable(connection& c) {
     c.in.resize(old_size + (n > 0 ? static_cast<std::size_t>(n) : 0));
     if (n > 0) c.active_ms = now_ms();
     if (n < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
-        close_connection(c, false);  // reset by the client
-        return;
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            close_connection(c, false);  // reset by the client
+        return false;
     }
     if (n == 0) {
         if (!c.in.empty())
             log_line("connection " + std::to_string(c.number) + ": closed in the middle of a message (" +
                      std::to_string(c.in.size()) + " bytes received)");
         close_connection(c, false);
-        return;
+        return false;
     }
     if (!c.header_checked && c.in.size() == quel::MessageHeaderSize) {
         try {
@@ -279,12 +292,15 @@ void server::on_readable(connection& c) {
         } catch (const std::exception& e) {
             log_line("connection " + std::to_string(c.number) + ": invalid frame: " + e.what());
             close_connection(c, false);
-            return;
+            return false;
         }
         c.header_checked = true;
     }
-    if (c.header_checked && c.in.size() == quel::MessageHeaderSize + c.data_size)
+    if (c.header_checked && c.in.size() == quel::MessageHeaderSize + c.data_size) {
         handle_request(c);
+        return false;
+    }
+    return true;
 }
 
 void server::handle_request(connection& c) {

@@ -67,6 +67,7 @@ private:
 
     void accept_all();
     void on_readable(connection& c);
+    bool read_request(connection& c);
     void on_writable(connection& c);
     void handle_request(connection& c);
     void apply(connection& c, const answer& a);

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -56,8 +57,8 @@ int exit_status(int wait_status) {
 }
 
 // Waits for `pid` up to `timeout_ms`; kills it after that. Returns the
-// wait status, and sets `killed`.
-int wait_for(pid_t pid, int timeout_ms, bool& killed) {
+// wait status, and sets `killed` and the child's peak memory.
+int wait_for(pid_t pid, int timeout_ms, bool& killed, long* peak_rss_kb = nullptr) {
     killed = false;
     int status = 0;
     // A pidfd becomes readable when the child exits.
@@ -71,7 +72,9 @@ int wait_for(pid_t pid, int timeout_ms, bool& killed) {
             killed = true;
         }
     }
-    ::waitpid(pid, &status, 0);
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    if (peak_rss_kb != nullptr) *peak_rss_kb = usage.ru_maxrss;
     return status;
 }
 
@@ -183,7 +186,7 @@ int stub_process::stop(int signal) {
     if (pid_ <= 0) return -1;
     ::kill(pid_, signal);
     bool killed = false;
-    const int status = wait_for(pid_, 30000, killed);
+    const int status = wait_for(pid_, 30000, killed, &peak_rss_kb_);
     pid_ = -1;
     if (killed) ADD_FAILURE() << "quelmar-stub did not stop";
     return exit_status(status);

@@ -51,6 +51,8 @@ public:
     // it died of a signal).
     int stop(int signal);
     bool alive();
+    // After stop(): the most memory the stub held at once, in KiB.
+    long peak_rss_kb() const { return peak_rss_kb_; }
     std::string log() const { return read_file(log_path_); }
 
 private:
@@ -58,6 +60,7 @@ private:
     std::string log_path_;
     pid_t pid_ = -1;
     int port_ = 0;
+    long peak_rss_kb_ = 0;
     std::string first_line_;
 };
 
@@ -76,6 +79,7 @@ public:
     bool wait_reset(int timeout_ms = 10000);
     // Closes with RST instead of FIN.
     void reset();
+    int fd() const { return fd_; }
 
 private:
     int fd_ = -1;
