@@ -16,8 +16,14 @@ public:
     explicit line_writer(std::FILE* file) : file_(file) {}
 
     void raw(std::string_view s) {
+        if (buffer_.size() + s.size() > chunk) {
+            drain();
+            if (s.size() >= chunk) {  // a long run goes out from where it is
+                std::fwrite(s.data(), 1, s.size(), file_);
+                return;
+            }
+        }
         buffer_.append(s);
-        if (buffer_.size() >= chunk) drain();
     }
     void key(std::string_view name) {
         raw(first_ ? "{\"" : ",\"");
@@ -30,7 +36,16 @@ public:
     void text(std::string_view bytes, bool utf8) {
         if (!utf8) return hex(bytes);
         raw("\"");
-        for (const char c : bytes) escaped(c);
+        // Runs of bytes that need no escape go out as they are.
+        std::size_t plain = 0;
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            const auto u = static_cast<unsigned char>(bytes[i]);
+            if (u >= 0x20 && u != '"' && u != '\\') continue;
+            raw(bytes.substr(plain, i - plain));
+            escaped(bytes[i]);
+            plain = i + 1;
+        }
+        raw(bytes.substr(plain));
         raw("\"");
     }
     void number(std::int64_t n) { raw(std::to_string(n)); }
@@ -45,8 +60,8 @@ public:
 private:
     static constexpr std::size_t chunk = 65536;
 
-    // As the JSON writer escapes: the short forms, \u00XX for the other
-    // control bytes, everything else as it is.
+    // As the JSON writer escapes: the short forms, else \u00XX (only
+    // control bytes, quote and backslash come here).
     void escaped(char c) {
         static const char digits[] = "0123456789abcdef";
         const auto u = static_cast<unsigned char>(c);
@@ -60,22 +75,16 @@ private:
         case '\t': return raw("\\t");
         default: break;
         }
-        if (u >= 0x20) {
-            buffer_ += c;
-        } else {
-            const char code[] = {'\\', 'u', '0', '0', digits[u >> 4], digits[u & 15]};
-            buffer_.append(code, sizeof code);
-        }
-        if (buffer_.size() >= chunk) drain();
+        const char code[] = {'\\', 'u', '0', '0', digits[u >> 4], digits[u & 15]};
+        raw(std::string_view(code, sizeof code));
     }
     void hex(std::string_view bytes) {
         static const char digits[] = "0123456789abcdef";
         raw("{\"hex\":\"");
         for (const char c : bytes) {
             const auto u = static_cast<unsigned char>(c);
-            buffer_ += digits[u >> 4];
-            buffer_ += digits[u & 15];
-            if (buffer_.size() >= chunk) drain();
+            const char pair[] = {digits[u >> 4], digits[u & 15]};
+            raw(std::string_view(pair, sizeof pair));
         }
         raw("\"}");
     }

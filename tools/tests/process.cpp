@@ -5,7 +5,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -57,8 +56,8 @@ int exit_status(int wait_status) {
 }
 
 // Waits for `pid` up to `timeout_ms`; kills it after that. Returns the
-// wait status, and sets `killed` and the child's peak memory.
-int wait_for(pid_t pid, int timeout_ms, bool& killed, long* peak_rss_kb = nullptr) {
+// wait status, and sets `killed`.
+int wait_for(pid_t pid, int timeout_ms, bool& killed) {
     killed = false;
     int status = 0;
     // A pidfd becomes readable when the child exits.
@@ -72,9 +71,7 @@ int wait_for(pid_t pid, int timeout_ms, bool& killed, long* peak_rss_kb = nullpt
             killed = true;
         }
     }
-    rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
-    if (peak_rss_kb != nullptr) *peak_rss_kb = usage.ru_maxrss;
+    ::waitpid(pid, &status, 0);
     return status;
 }
 
@@ -186,10 +183,17 @@ int stub_process::stop(int signal) {
     if (pid_ <= 0) return -1;
     ::kill(pid_, signal);
     bool killed = false;
-    const int status = wait_for(pid_, 30000, killed, &peak_rss_kb_);
+    const int status = wait_for(pid_, 30000, killed);
     pid_ = -1;
     if (killed) ADD_FAILURE() << "quelmar-stub did not stop";
     return exit_status(status);
+}
+
+long stub_process::peak_rss_kb() const {
+    std::istringstream status(read_file("/proc/" + std::to_string(pid_) + "/status"));
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+    return -1;
 }
 
 bool stub_process::alive() {

@@ -51,8 +51,9 @@ public:
     // it died of a signal).
     int stop(int signal);
     bool alive();
-    // After stop(): the most memory the stub held at once, in KiB.
-    long peak_rss_kb() const { return peak_rss_kb_; }
+    // While it runs: the most memory the stub has held at once, in KiB
+    // (VmHWM; the rusage of a spawned child also counts the parent's).
+    long peak_rss_kb() const;
     std::string log() const { return read_file(log_path_); }
 
 private:
@@ -60,7 +61,6 @@ private:
     std::string log_path_;
     pid_t pid_ = -1;
     int port_ = 0;
-    long peak_rss_kb_ = 0;
     std::string first_line_;
 };
 

@@ -16,6 +16,12 @@ namespace {
 
 using namespace tools_test;
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool sanitized = true;
+#else
+constexpr bool sanitized = false;
+#endif
+
 const std::string exec_payload = str("a") + str("b") + str("c");
 const std::string empty_reply = frame(1, "");
 
@@ -201,14 +207,14 @@ TEST(StubProcess, FaultsCloseResetOrWithholdTheAnswer) {
 }
 
 TEST(StubProcess, HoldsLittleMoreThanALargeRequest) {
-    stub_process idle;
-    ASSERT_EQ(idle.stop(SIGTERM), 0);
     temp_dir dir;
     const std::string journal = dir.file("journal.jsonl");
     stub_process stub({"--journal", journal});
-    // A million pairs, the first with texts the journal must escape; the
+    const long idle_kb = stub.peak_rss_kb();
+    ASSERT_GT(idle_kb, 0);
+    // 250,000 pairs, the first with texts the journal must escape; the
     // rest empty, the cheapest pair on the wire.
-    constexpr std::uint32_t count = 1000000;
+    constexpr std::uint32_t count = 250000;
     std::string payload = str("a") + str("b") + str("c") + u32(count) + str("\"\\\x01\n") + str("\xff");
     payload.append(8 * (count - 1), '\0');
     raw_client client(stub.port());
@@ -218,11 +224,17 @@ TEST(StubProcess, HoldsLittleMoreThanALargeRequest) {
     // Counters for ever new long texts do not keep the texts.
     const std::string counted = frame(1, std::string(1, '\0') + u32(1));
     for (char c = 'a'; c < 'k'; ++c) {
-        client.send(frame(4, str(std::string(4000000, c)) + str("") + str("")));
+        client.send(frame(4, str(std::string(2000000, c)) + str("") + str("")));
         EXPECT_EQ(client.receive(counted.size(), 60000), counted);
     }
+    // About 3.5 times the request: its buffer while it grows, the decoded
+    // copy, the allocator's slack. Keeping the texts or a string per pair
+    // costs 14 times and more. Under AddressSanitizer freed memory waits in
+    // quarantine, so the peak says nothing there.
+    if (!sanitized) {
+        EXPECT_LT(stub.peak_rss_kb() - idle_kb, static_cast<long>(6 * payload.size() / 1024));
+    }
     ASSERT_EQ(stub.stop(SIGTERM), 0);
-    EXPECT_LT(stub.peak_rss_kb() - idle.peak_rss_kb(), static_cast<long>(4 * payload.size() / 1024));
 
     const auto lines = read_lines(journal);
     ASSERT_EQ(lines.size(), 11u);
