@@ -165,10 +165,17 @@ bool server::run(int stop_fd) {
             const short revents = fds[i + 2].revents;
             connection& c = *owners[i];
             if (revents == 0 || c.closed) continue;
-            if (c.now == connection::state::writing)
-                on_writable(c);
-            else
-                on_readable(c);
+            try {
+                if (c.now == connection::state::writing)
+                    on_writable(c);
+                else
+                    on_readable(c);
+            } catch (const std::exception& e) {
+                // Out of memory for one client's request costs that
+                // connection, not the server.
+                log_line("connection " + std::to_string(c.number) + ": " + e.what());
+                close_connection(c, false);
+            }
         }
         if (ready > 0 && fds[1].revents != 0) accept_all();
         fire_due_delays();

@@ -149,7 +149,12 @@ void tls_front::run() {
                 close_link(l, false);  // the client reset the connection
                 continue;
             }
-            pump(l, backend_events);
+            try {
+                pump(l, backend_events);
+            } catch (const std::exception& e) {
+                log_line(std::string("tls connection: ") + e.what());  // out of memory
+                close_link(l, false);
+            }
         }
         const std::int64_t now = now_ms();
         for (auto& l : links_) {

@@ -54,6 +54,8 @@ public:
     // While it runs: the most memory the stub has held at once, in KiB
     // (VmHWM; the rusage of a spawned child also counts the parent's).
     long peak_rss_kb() const;
+    // Lets the stub map at most `extra_bytes` more than it has now.
+    void limit_memory(long extra_bytes);
     std::string log() const { return read_file(log_path_); }
 
 private:

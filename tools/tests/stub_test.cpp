@@ -244,6 +244,27 @@ TEST(StubProcess, HoldsLittleMoreThanALargeRequest) {
     EXPECT_EQ(fields[1], nlohmann::json::parse(R"(["", ""])"));
 }
 
+TEST(StubProcess, OutOfMemoryCostsOneConnection) {
+    if (sanitized) GTEST_SKIP() << "the sanitizer's allocator needs more address space";
+    stub_process stub;
+    stub.limit_memory(100L << 20);
+    // Two requests of 60 MiB do not fit in 100 MiB.
+    const std::string big = frame(3, str(std::string(62914548, 'x')) + str("") + str(""));
+    raw_client first(stub.port()), second(stub.port());
+    first.send(big.substr(0, 62000000));
+    second.send(big.substr(0, 62000000));
+    first.send(big.substr(62000000));
+    second.send(big.substr(62000000));
+    // Each is answered (an ErrorReply when decoding ran out of memory) or
+    // closed; one at least is closed for want of memory.
+    const std::size_t a = first.receive(32, 30000).size(), b = second.receive(32, 30000).size();
+    EXPECT_TRUE(a < 32 || b < 32) << a << " " << b;
+    raw_client later(stub.port());
+    later.send(frame(3, exec_payload));
+    EXPECT_EQ(later.receive(empty_reply.size()), empty_reply);
+    EXPECT_TRUE(stub.alive());
+}
+
 TEST(StubProcess, LimitsConnectionsAndClosesIdleOnes) {
     temp_dir dir;
     const std::string rules = dir.write("rules.json", R"({"rules": [
