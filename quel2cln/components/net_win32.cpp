@@ -10,6 +10,7 @@
 
 #include "components/net.h"
 #include "components/net_errors.h"
+#include "components/system_dll_win32.h"
 
 namespace orbl::net {
 
@@ -74,9 +75,12 @@ timeval* to_timeval(int timeout_ms, timeval& storage) {
 }
 
 // Waits for one socket. A failed non-blocking connect shows up only in the
-// exception set, so that set is always watched: the next call then reports
-// the failure itself.
-bool select_one(SOCKET socket, bool for_write, int timeout_ms) {
+// exception set, so that set is watched while connecting: the next call
+// then reports the failure itself. A connected socket is never listed in
+// two sets of one select(): Wine 8's server can then lose track of a reset
+// that arrives while the wait is set up, and it aborts, leaving the host
+// waiting for ever.
+bool select_one(SOCKET socket, bool for_write, int timeout_ms, bool connecting = false) {
     std::int64_t deadline = timeout_ms < 0 ? -1 : now_ms() + timeout_ms;
     for (;;) {
         int left = -1;
@@ -91,7 +95,8 @@ bool select_one(SOCKET socket, bool for_write, int timeout_ms) {
         FD_SET(socket, &ready);
         FD_SET(socket, &failed);
         timeval limit;
-        int count = ::select(0, for_write ? nullptr : &ready, for_write ? &ready : nullptr, &failed,
+        int count = ::select(0, for_write ? nullptr : &ready, for_write ? &ready : nullptr,
+                             connecting ? &failed : nullptr,
                              to_timeval(left, limit));
         if (count > 0) return true;
         if (count == SOCKET_ERROR) throw error_from_system(WSAGetLastError());
@@ -183,7 +188,8 @@ handle connect_to(const std::vector<unsigned char>& raw, int port, int timeout_m
     if (::connect(guard.socket, reinterpret_cast<sockaddr*>(&address), length_of(address)) != 0) {
         int error = WSAGetLastError();
         if (error != WSAEWOULDBLOCK) throw error_from_system(error);
-        if (!select_one(guard.socket, true, timeout_ms)) throw make_error(socket_code::timed_out);
+        if (!select_one(guard.socket, true, timeout_ms, true))
+            throw make_error(socket_code::timed_out);
         int status = 0;
         int length = sizeof status;
         if (::getsockopt(guard.socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&status),
@@ -256,6 +262,8 @@ int startup_error() noexcept {
 }
 
 void cleanup() noexcept {
+    // The TLS layer's system DLLs (CRYPT32) go back with the sockets.
+    win32::release_system_modules();
     if (!winsock_started) return;
     winsock_started = false;
     WSACleanup();

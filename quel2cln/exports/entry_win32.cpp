@@ -47,7 +47,8 @@ void* section_holding(HMODULE module, const void* address) {
     const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
     auto rva = static_cast<DWORD>(static_cast<const unsigned char*>(address) - base);
     for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
-        if (rva >= section->VirtualAddress && rva < section->VirtualAddress + section->Misc.VirtualSize)
+        DWORD start = section->VirtualAddress;
+        if (rva >= start && rva - start < section->Misc.VirtualSize)
             return const_cast<unsigned char*>(base + section->VirtualAddress);
     }
     return nullptr;

@@ -277,12 +277,14 @@ TEST_F(Lifetime, ProcessExitWithAnOpenTlsConnectionDoesNothing) {
 TEST_F(Lifetime, HostWithTheSharedLibgccKeepsTheLibraryWorking) {
     std::string libgcc = tp::join_path(dir, "libgcc_s_dw2-1.dll");
     ASSERT_TRUE(tp::copy_file(QUEL2CLN_SHARED_LIBGCC, libgcc));
-    ASSERT_TRUE(tp::copy_file(QUEL2CLN_SHARED_WINPTHREAD, tp::join_path(dir, "libwinpthread-1.dll")));
+    ASSERT_TRUE(
+        tp::copy_file(QUEL2CLN_SHARED_WINPTHREAD, tp::join_path(dir, "libwinpthread-1.dll")));
     int port = 0;
     tp::sock refusing = tp::reserve_refusing_port(port);
     ASSERT_NE(refusing, tp::no_sock);
     write_ini(0);
-    EXPECT_EQ(run_host("\"" + dll + "\" " + std::to_string(port) + " libgcc \"" + libgcc + "\""), 0);
+    std::string arguments = "\"" + dll + "\" " + std::to_string(port) + " libgcc \"" + libgcc + "\"";
+    EXPECT_EQ(run_host(arguments), 0);
     tp::close_socket(refusing);
 }
 
