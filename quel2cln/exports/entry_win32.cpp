@@ -38,6 +38,9 @@ namespace {
 __attribute__((section(".eh_frame"), used)) const int unwind_table_marker[0] = {};
 
 void* registered_frames = nullptr;
+// The runtime started; when it did not, the loader's detach call has
+// nothing to undo (the runtime has undone its own start already).
+bool runtime_started = false;
 
 // Start of the section of `module` that holds `address`, or null.
 void* section_holding(HMODULE module, const void* address) {
@@ -153,13 +156,15 @@ extern "C" BOOL WINAPI quel2cln_entry(HINSTANCE instance, DWORD reason, LPVOID r
     case DLL_PROCESS_ATTACH:
         orbl::win32::set_module_handle(instance);
         if (!DllMainCRTStartup(instance, reason, reserved)) return FALSE;
+        runtime_started = true;
         register_own_frames(instance);
         return TRUE;
     case DLL_THREAD_DETACH:
         OPENSSL_thread_stop();
         return DllMainCRTStartup(instance, reason, reserved);
     case DLL_PROCESS_DETACH:
-        if (reserved) return TRUE;  // process exit
+        if (reserved || !runtime_started) return TRUE;  // process exit, or a failed load
+        runtime_started = false;
         DllMainCRTStartup(instance, reason, reserved);
         release_process_state(instance);
         return TRUE;
