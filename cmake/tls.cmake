@@ -15,7 +15,8 @@ if(WIN32)
       "Static OpenSSL for MinGW i686 (the prefix scripts/build-openssl-mingw.sh prints)" FORCE)
   endif()
   if(NOT QUEL2CLN_OPENSSL_MINGW_DIR)
-    file(GLOB quel2cln_openssl_builds /var/cache/quel2cln/openssl-mingw-*/.complete)
+    # Builds with the options of today's script end in "-o<key of the options>".
+    file(GLOB quel2cln_openssl_builds /var/cache/quel2cln/openssl-mingw-*-o*/.complete)
     if(quel2cln_openssl_builds)
       list(SORT quel2cln_openssl_builds COMPARE NATURAL ORDER DESCENDING)
       list(GET quel2cln_openssl_builds 0 quel2cln_openssl_found)
@@ -32,13 +33,13 @@ if(WIN32)
   set_target_properties(quel2cln_openssl_crypto PROPERTIES
     IMPORTED_LOCATION ${QUEL2CLN_OPENSSL_MINGW_DIR}/lib/libcrypto.a
     INTERFACE_INCLUDE_DIRECTORIES ${QUEL2CLN_OPENSSL_MINGW_DIR}/include
-    INTERFACE_LINK_LIBRARIES "ws2_32;crypt32;gdi32;user32;advapi32")
+    INTERFACE_LINK_LIBRARIES "ws2_32;advapi32")
   add_library(quel2cln_openssl_ssl STATIC IMPORTED)
   set_target_properties(quel2cln_openssl_ssl PROPERTIES
     IMPORTED_LOCATION ${QUEL2CLN_OPENSSL_MINGW_DIR}/lib/libssl.a
     INTERFACE_INCLUDE_DIRECTORIES ${QUEL2CLN_OPENSSL_MINGW_DIR}/include
     INTERFACE_LINK_LIBRARIES quel2cln_openssl_crypto)
-  target_link_libraries(quel2cln_core PUBLIC quel2cln_openssl_ssl quel2cln_openssl_crypto crypt32)
+  target_link_libraries(quel2cln_core PUBLIC quel2cln_openssl_ssl quel2cln_openssl_crypto)
 else()
   find_package(OpenSSL 1.1.1 REQUIRED)
   target_link_libraries(quel2cln_core PUBLIC OpenSSL::SSL OpenSSL::Crypto)

@@ -7,6 +7,9 @@ set(QUEL2CLN_DEF ${CMAKE_CURRENT_SOURCE_DIR}/quel2cln/exports/quel2cln.def)
 # Windows 7 API level: GetAddrInfoW, InetPtonW, GetTickCount64.
 target_compile_definitions(quel2cln_core PUBLIC
   _WIN32_WINNT=0x0601 WIN32_LEAN_AND_MEAN NOMINMAX)
+# System DLLs that are not KnownDLLs are loaded from System32 at run time.
+target_sources(quel2cln_core PRIVATE
+  ${CMAKE_CURRENT_SOURCE_DIR}/quel2cln/components/system_dll_win32.cpp)
 
 set_target_properties(quel2cln PROPERTIES
   PREFIX ""
@@ -15,10 +18,12 @@ set_target_properties(quel2cln PROPERTIES
 # The .def names each export and binds it to its decorated stdcall symbol;
 # without stdcall fix-up a symbol with another byte count cannot stand in.
 target_sources(quel2cln PRIVATE ${QUEL2CLN_DEF})
+# The entry point wraps the C runtime's own (exports/entry_win32.cpp).
 target_link_options(quel2cln PRIVATE
   -static -static-libgcc -static-libstdc++
   -Wl,--no-undefined
-  -Wl,--disable-stdcall-fixup)
+  -Wl,--disable-stdcall-fixup
+  -Wl,--entry=_quel2cln_entry@12)
 
 # The linker's import library would name the functions without their "@N",
 # which a host compiled with quel2cln.h (stdcall) cannot link against. dlltool
@@ -105,18 +110,37 @@ if(QUEL2CLN_TESTS)
   add_test(NAME windows_linked_host COMMAND quel2cln_linked_host)
   set_tests_properties(windows_linked_host PROPERTIES LABELS windows TIMEOUT 120)
 
+  # The shared libgcc of the compiler (and the winpthread it needs), for a
+  # host that has it loaded before the DLL.
+  foreach(runtime_dll libgcc_s_dw2-1 libwinpthread-1)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${runtime_dll}.dll
+      OUTPUT_VARIABLE runtime_path OUTPUT_STRIP_TRAILING_WHITESPACE)
+    get_filename_component(runtime_path "${runtime_path}" REALPATH)
+    string(MAKE_C_IDENTIFIER ${runtime_dll} runtime_name)
+    set(quel2cln_${runtime_name} ${runtime_path})
+  endforeach()
+
   # Windows-only behaviour of the DLL.
   add_executable(quel2cln_windows_tests
+    tests/windows/lifetime_test.cpp
     tests/windows/module_path_test.cpp
     tests/windows/net_win32_test.cpp
     tests/windows/paths_win32_test.cpp
-    tests/windows/text_win32_test.cpp)
+    tests/windows/text_win32_test.cpp
+    tests/tls/support/test_pki.cpp
+    tests/tls/support/tls_front.cpp)
   target_link_libraries(quel2cln_windows_tests PRIVATE quel2cln_test_support GTest::gtest_main)
   target_compile_definitions(quel2cln_windows_tests PRIVATE
-    QUEL2CLN_LIBRARY_PATH="$<TARGET_FILE:quel2cln>")
-  add_dependencies(quel2cln_windows_tests quel2cln)
-  add_test(NAME windows_platform COMMAND quel2cln_windows_tests)
+    QUEL2CLN_LIBRARY_PATH="$<TARGET_FILE:quel2cln>"
+    QUEL2CLN_HOST_PATH="$<TARGET_FILE:quel2cln_host>"
+    QUEL2CLN_SHARED_LIBGCC="${quel2cln_libgcc_s_dw2_1}"
+    QUEL2CLN_SHARED_WINPTHREAD="${quel2cln_libwinpthread_1}")
+  add_dependencies(quel2cln_windows_tests quel2cln quel2cln_host)
+  add_test(NAME windows_platform COMMAND quel2cln_windows_tests --gtest_filter=-Lifetime.*)
   set_tests_properties(windows_platform PROPERTIES LABELS windows TIMEOUT 120)
+  # Thousands of loads and unloads: a few minutes under Wine.
+  add_test(NAME windows_lifetime COMMAND quel2cln_windows_tests --gtest_filter=Lifetime.*)
+  set_tests_properties(windows_lifetime PROPERTIES LABELS windows TIMEOUT 900)
 endif()
 
 # Under Wine a connection reset by the peer reaches the program as an orderly

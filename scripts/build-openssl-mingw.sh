@@ -66,11 +66,21 @@ versions=$(apt-cache showsrc openssl | sed -n 's/^Version: //p' | sort -Vru)
 #                 with Debian's patches (PIC relocations); C is fast enough
 #   no-pinshared  OpenSSL must not pin the module it is linked into, or
 #                 FreeLibrary could never unload quel2cln.dll
-options="mingw no-shared no-tests no-asm no-pinshared"
+#   no-capieng    no CryptoAPI engine: it is never used, and it is what
+#                 makes libcrypto import CRYPT32
+#   -DOPENSSL_SYS_WIN_CORE  OPENSSL_isservice and OPENSSL_showfatal without
+#                 window stations or message boxes, so nothing imports USER32
+#                 (a service would be tied to the GUI subsystem, and a
+#                 process under the Win32k lockdown could not load the DLL)
+options="mingw no-shared no-tests no-asm no-pinshared no-capieng -DOPENSSL_SYS_WIN_CORE"
+# Each set of options gets a folder of its own, so a build with other
+# options never replaces one that another checkout still links against.
+options_key=$(printf '%s' "$options" | cksum | cut -d' ' -f1)
+prefix_of() { echo "$cache_root/openssl-mingw-$1-o$options_key"; }
 
 for v in $versions; do
-    if [ "$(cat "$cache_root/openssl-mingw-$v/.complete" 2>/dev/null)" = "$v $options" ]; then
-        echo "$cache_root/openssl-mingw-$v"
+    if [ "$(cat "$(prefix_of "$v")/.complete" 2>/dev/null)" = "$v $options" ]; then
+        prefix_of "$v"
         exit 0
     fi
 done
@@ -88,7 +98,7 @@ for v in $versions; do
     rm -rf "$work"/openssl*
 done
 [ -n "$version" ] || { log "no openssl source could be fetched"; exit 1; }
-prefix="$cache_root/openssl-mingw-$version"
+prefix=$(prefix_of "$version")
 src=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'openssl-*' | head -n 1)
 log "building openssl $version in $src (this takes a while)"
 

@@ -20,4 +20,22 @@ unset DISPLAY WAYLAND_DISPLAY
 mkdir -p "$(dirname "$WINEPREFIX")"
 flock -o "$WINEPREFIX.lock" sh -c \
   'if wineserver -p60 </dev/null >/dev/null 2>&1; then wine wineboot </dev/null >/dev/null 2>&1; fi' || true
-exec wine "$@"
+# Wine also starts its services on demand, as children of the program that
+# needs them (on a new prefix, or once the services have shut down after
+# the last program), and they inherit the program's output. So the program
+# writes into files, which are passed on once it has ended: a service that
+# stays behind then holds nobody's pipe. A signal ends the program too.
+out=$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX")
+err=$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX")
+trap 'rm -f "$out" "$err"' EXIT
+pass_on() { cat "$out"; cat "$err" >&2; }
+exec 3<&0
+wine "$@" <&3 >"$out" 2>"$err" 3<&- &
+program=$!
+# Ended from outside (a time-out): what the program wrote so far still
+# shows where it stopped.
+trap 'kill "$program" 2>/dev/null; pass_on; exit 143' TERM INT HUP
+status=0
+wait "$program" || status=$?
+pass_on
+exit "$status"

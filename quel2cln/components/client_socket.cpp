@@ -247,6 +247,10 @@ int socket_initialize_error_sys_code() {
     return net::startup_error();
 }
 
+void socket_finalize() noexcept {
+    net::cleanup();
+}
+
 bool is_valid_addr(const std::wstring& host) {
     return net::is_numeric_address(host);
 }

@@ -49,7 +49,10 @@ long send_some(handle socket, const char* data, std::size_t size);
 inet_address resolve(const std::wstring& host, bool numeric_only);
 bool is_numeric_address(const std::wstring& host);
 
+// 0 when the system's sockets are ready (Windows: started, once, on first
+// use), else the system's code; cleanup() gives the start-up back.
 int startup_error() noexcept;
+void cleanup() noexcept;
 void sleep(int milliseconds) noexcept;
 // Monotonic clock in milliseconds.
 std::int64_t now_ms() noexcept;

@@ -226,6 +226,8 @@ inet_address resolve(const std::wstring& host, bool numeric_only) {
     return result;
 }
 
+void cleanup() noexcept {}
+
 int startup_error() noexcept {
     return 0;
 }

@@ -10,21 +10,28 @@
 
 #include "components/net.h"
 #include "components/net_errors.h"
+#include "components/system_dll_win32.h"
 
 namespace orbl::net {
 
 namespace {
 
-// Winsock is started once per process, on the first call that needs it,
-// rather than while the loader runs the library's entry point: WSAStartup
-// may load further system libraries, which must not happen under the
-// loader lock. The start-up is never undone: at unload the last connection
-// still has to be closed, and process exit releases Winsock anyway.
+// Winsock is started on the first call that needs it rather than while the
+// loader runs the library's entry point: WSAStartup may load further system
+// libraries, which must not happen under the loader lock. A failed start is
+// not kept: the next call tries again (early at boot the network stack may
+// not be ready yet). The reference is given back by cleanup(), so that each
+// load of the library leaves the process's Winsock count as it found it.
+// Only the calling thread touches this: the host never calls the library
+// from two threads at once, and the entry point calls cleanup() only once
+// every host call has ended.
+bool winsock_started = false;
+
 int start_winsock() noexcept {
-    static const int result = [] {
-        WSADATA data;
-        return WSAStartup(MAKEWORD(2, 2), &data);
-    }();
+    if (winsock_started) return 0;
+    WSADATA data;
+    int result = WSAStartup(MAKEWORD(2, 2), &data);
+    winsock_started = result == 0;
     return result;
 }
 
@@ -68,9 +75,12 @@ timeval* to_timeval(int timeout_ms, timeval& storage) {
 }
 
 // Waits for one socket. A failed non-blocking connect shows up only in the
-// exception set, so that set is always watched: the next call then reports
-// the failure itself.
-bool select_one(SOCKET socket, bool for_write, int timeout_ms) {
+// exception set, so that set is watched while connecting: the next call
+// then reports the failure itself. A connected socket is never listed in
+// two sets of one select(): Wine 8's server can then lose track of a reset
+// that arrives while the wait is set up, and it aborts, leaving the host
+// waiting for ever.
+bool select_one(SOCKET socket, bool for_write, int timeout_ms, bool connecting = false) {
     std::int64_t deadline = timeout_ms < 0 ? -1 : now_ms() + timeout_ms;
     for (;;) {
         int left = -1;
@@ -85,7 +95,8 @@ bool select_one(SOCKET socket, bool for_write, int timeout_ms) {
         FD_SET(socket, &ready);
         FD_SET(socket, &failed);
         timeval limit;
-        int count = ::select(0, for_write ? nullptr : &ready, for_write ? &ready : nullptr, &failed,
+        int count = ::select(0, for_write ? nullptr : &ready, for_write ? &ready : nullptr,
+                             connecting ? &failed : nullptr,
                              to_timeval(left, limit));
         if (count > 0) return true;
         if (count == SOCKET_ERROR) throw error_from_system(WSAGetLastError());
@@ -110,6 +121,23 @@ void enable_keepalive(SOCKET socket) {
     DWORD count = keepalive_count;
     ::setsockopt(socket, IPPROTO_TCP, tcp_keepcnt_option, reinterpret_cast<const char*>(&count),
                  sizeof count);
+}
+
+// The host's child processes must not keep the connection open, so the
+// socket is never inheritable, not even for an instant in which another
+// host thread could start a process. Windows 7 without its update for the
+// flag refuses it; there the flag is cleared right after creation instead.
+SOCKET new_socket(int family) {
+    constexpr DWORD flags = WSA_FLAG_OVERLAPPED;  // what socket() gives
+    SOCKET socket = ::WSASocketW(family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                                 flags | WSA_FLAG_NO_HANDLE_INHERIT);
+    if (socket == INVALID_SOCKET && WSAGetLastError() == WSAEINVAL) {
+        socket = ::WSASocketW(family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, flags);
+        if (socket != INVALID_SOCKET)
+            ::SetHandleInformation(reinterpret_cast<HANDLE>(socket), HANDLE_FLAG_INHERIT, 0);
+    }
+    if (socket == INVALID_SOCKET) throw error_from_system(WSAGetLastError());
+    return socket;
 }
 
 struct socket_guard {
@@ -148,10 +176,7 @@ handle connect_to(const std::vector<unsigned char>& raw, int port, int timeout_m
     std::memcpy(&address, raw.data(), raw.size());
     set_port(address, port);
 
-    socket_guard guard{::socket(address.ss_family, SOCK_STREAM, IPPROTO_TCP)};
-    if (guard.socket == INVALID_SOCKET) throw error_from_system(WSAGetLastError());
-    // The host's child processes must not keep the connection open.
-    ::SetHandleInformation(reinterpret_cast<HANDLE>(guard.socket), HANDLE_FLAG_INHERIT, 0);
+    socket_guard guard{new_socket(address.ss_family)};
     u_long non_blocking = 1;
     if (::ioctlsocket(guard.socket, FIONBIO, &non_blocking) != 0)
         throw error_from_system(WSAGetLastError());
@@ -163,7 +188,8 @@ handle connect_to(const std::vector<unsigned char>& raw, int port, int timeout_m
     if (::connect(guard.socket, reinterpret_cast<sockaddr*>(&address), length_of(address)) != 0) {
         int error = WSAGetLastError();
         if (error != WSAEWOULDBLOCK) throw error_from_system(error);
-        if (!select_one(guard.socket, true, timeout_ms)) throw make_error(socket_code::timed_out);
+        if (!select_one(guard.socket, true, timeout_ms, true))
+            throw make_error(socket_code::timed_out);
         int status = 0;
         int length = sizeof status;
         if (::getsockopt(guard.socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&status),
@@ -237,6 +263,14 @@ inet_address resolve(const std::wstring& host, bool numeric_only) {
 
 int startup_error() noexcept {
     return start_winsock();
+}
+
+void cleanup() noexcept {
+    // The TLS layer's system DLLs (CRYPT32) go back with the sockets.
+    win32::release_system_modules();
+    if (!winsock_started) return;
+    winsock_started = false;
+    WSACleanup();
 }
 
 void sleep(int milliseconds) noexcept {

@@ -3,6 +3,7 @@
 // recorded; files are opened by their wide names.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "components/module_win32.h"
@@ -51,12 +52,25 @@ bool is_absolute_path(const std::wstring& path) {
     return path.size() == 2 || is_separator(path[2]);
 }
 
+// GetModuleFileNameW cuts a path that does not fit and returns the size it
+// was given; a cut path would name some ancestor directory. So the buffer
+// grows until the whole path fits, up to the longest path Windows has
+// (32,767 characters); beyond that, or on failure, the path is unknown.
 std::wstring own_module_path() {
-    // One character more than offered, all zero, so the text always ends
-    // inside the buffer whatever GetModuleFileNameW returns.
-    wchar_t buffer[MAX_PATH + 1] = {};
-    ::GetModuleFileNameW(static_cast<HMODULE>(win32::module_handle()), buffer, MAX_PATH);
-    return buffer;
+    constexpr DWORD longest_path = 32767;
+    HMODULE module = static_cast<HMODULE>(win32::module_handle());
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD size = static_cast<DWORD>(buffer.size());
+        DWORD length = ::GetModuleFileNameW(module, &buffer[0], size);
+        if (length == 0) return {};
+        if (length < size) {
+            buffer.resize(length);
+            return buffer;
+        }
+        if (size > longest_path) return {};
+        buffer.resize(std::min<DWORD>(size * 2, longest_path + 1));
+    }
 }
 
 bool read_file(const std::wstring& path, std::string& contents) {

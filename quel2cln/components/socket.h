@@ -35,6 +35,9 @@ constexpr int host_not_found = 11001;
 
 // 0 when the socket layer started, the system error code otherwise.
 int socket_initialize_error_sys_code();
+// Gives back what the socket layer took from the system when it started;
+// the next socket call starts it again. Call only with no socket open.
+void socket_finalize() noexcept;
 
 struct socket_security_param {
     std::wstring cert_file;

@@ -32,6 +32,9 @@ void load_settings(Settings& settings, const std::string& host, int port,
     settings.host = host;
     settings.port = port;
     if (orbl::socket_initialize_error_sys_code() != 0) throw client_error(orbl::net::not_initialised_text);
+    // Without its own directory the library would read some other
+    // quel2cln.ini (the current directory's), which may turn TLS off.
+    if (settings.module_dir.empty()) throw client_error(module_path_unknown_text);
 
     std::wstring ini_name(ini_file_name, ini_file_name + std::char_traits<char>::length(ini_file_name));
     orbl::profile ini(resolve_path(settings.module_dir, ini_name));

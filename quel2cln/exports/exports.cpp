@@ -30,6 +30,9 @@ QM2_API bool QM2_CALL qm2_Done(void) {
     if (quel::trace::on()) quel::trace::write("done", std::string());
     context.clear_last_error();
     context.drop_connection();
+    // Done before an unload gives the socket layer back here, outside the
+    // loader lock, rather than in the entry point.
+    orbl::socket_finalize();
     return true;
 }
 

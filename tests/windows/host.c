@@ -7,7 +7,15 @@
  *
  * The quel2cln.ini beside the DLL sets Attempts=2 and Pause=0. Prints one
  * line per check ("ok ..." or "FAIL ...") and exits with the number of
- * failed checks (100 when the DLL cannot be used at all). */
+ * failed checks (100 when the DLL cannot be used at all).
+ *
+ * Two more modes serve the life-cycle tests (lifetime_test.cpp):
+ *   host.exe <dll> <port> exit
+ *       one call, then exit with 7 while its connection is still open;
+ *   host.exe <dll> <refusing port> libgcc <libgcc_s_dw2-1.dll>
+ *       loads the shared libgcc first, as any MinGW-built host has it; a
+ *       refused connect must still end in false, "connection refused"
+ *       (exit 0), not in std::terminate. */
 #include <windows.h>
 
 #include <stdio.h>
@@ -154,11 +162,30 @@ static void connecting(int port, int refusing_port) {
     check(Done(), "Done at the end");
 }
 
+static int life_cycle_mode(int argc, char** argv) {
+    int port = atoi(argv[2]);
+    if (strcmp(argv[3], "libgcc") == 0) {
+        /* Its winpthread DLL lies beside it. */
+        if (argc != 5 || !LoadLibraryExA(argv[4], NULL, LOAD_WITH_ALTERED_SEARCH_PATH)) return 101;
+        if (!load(argv[1])) return 100;
+        check(Init("127.0.0.1", port), "Init");
+        check(!ExecSQL("refused", "", ""), "ExecSQL against a refusing port fails");
+        check_error("connection refused", "  with the refused text");
+        return failures;
+    }
+    if (!load(argv[1]) || !Init("127.0.0.1", port) || !ExecSQL("select 1", "", "")) return 100;
+    return 7;
+}
+
 int main(int argc, char** argv) {
     int port;
     int refusing_port;
     char untouched[4] = "abc";
 
+    if (argc >= 4 && (strcmp(argv[3], "exit") == 0 || strcmp(argv[3], "libgcc") == 0)) {
+        setvbuf(stdout, NULL, _IONBF, 0);
+        return life_cycle_mode(argc, argv);
+    }
     if (argc != 4) {
         fprintf(stderr, "usage: host.exe <quel2cln.dll> <port> <refusing port>\n");
         return 100;

@@ -1,14 +1,17 @@
 // Windows only: the DLL finds quel2cln.ini beside itself through its wide
 // module path, also in a directory whose name the ANSI code page cannot
-// spell (where narrow file calls would fail).
+// spell (where narrow file calls would fail), and in one whose path is
+// longer than MAX_PATH.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "quel2cln.h"
+#include "support/platform.h"
 #include "support/test_server.h"
 
 namespace {
@@ -77,6 +80,54 @@ TEST_F(WideDirectory, IniBesideTheDllIsRead) {
     ASSERT_TRUE(last_error(text, sizeof text - 1));
     EXPECT_STREQ(text, "(0) connection closed by peer");
     EXPECT_EQ(server.connections(), 3);
+}
+
+// A module path cut at MAX_PATH would name an ancestor directory, whose
+// quel2cln.ini (Level=7 in every ancestor here) someone else may write.
+TEST(LongModulePath, IniBesideTheDllIsRead) {
+    wchar_t temp[MAX_PATH + 1] = {};
+    ASSERT_NE(::GetTempPathW(MAX_PATH, temp), 0u);
+    std::wstring dir = L"\\\\?\\" + std::wstring(temp) + L"quel2cln-long-" +
+                       std::to_wstring(::GetCurrentProcessId());
+    std::vector<std::wstring> dirs;
+    const char* connect = "[Connect]\r\nAttempts=1\r\nPause=0\r\n";
+    for (;;) {
+        ASSERT_TRUE(::CreateDirectoryW(dir.c_str(), nullptr)) << ::GetLastError();
+        dirs.push_back(dir);
+        if (dir.size() > 2 * MAX_PATH) break;
+        ASSERT_TRUE(write_wide(dir + L"\\quel2cln.ini",
+                               (std::string(connect) + "[Security]\r\nLevel=7\r\n").c_str()));
+        dir += L"\\" + std::wstring(60, L'd');
+    }
+    std::wstring dll = dir + L"\\quel2cln.dll";
+    ASSERT_TRUE(::CopyFileW(widen(QUEL2CLN_LIBRARY_PATH).c_str(), dll.c_str(), FALSE));
+    ASSERT_TRUE(write_wide(dir + L"\\quel2cln.ini",
+                           (std::string(connect) + "[Security]\r\nLevel=0\r\n").c_str()));
+    int port = 0;
+    test_platform::sock refusing = test_platform::reserve_refusing_port(port);
+    ASSERT_NE(refusing, test_platform::no_sock);
+
+    HMODULE module = ::LoadLibraryW(dll.c_str());
+    ASSERT_NE(module, nullptr) << ::GetLastError();
+    auto find = [module](const char* name) {
+        return reinterpret_cast<void*>(::GetProcAddress(module, name));
+    };
+    auto init = reinterpret_cast<qm2_Init_fn>(find("qm2_Init"));
+    auto exec = reinterpret_cast<qm2_ExecSQL_fn>(find("qm2_ExecSQL"));
+    auto last_error = reinterpret_cast<qm2_LastError_fn>(find("qm2_LastError"));
+    char text[64] = {};
+    EXPECT_TRUE(init("127.0.0.1", port));
+    EXPECT_FALSE(exec("select 1", "", ""));
+    EXPECT_TRUE(last_error(text, sizeof text - 1));
+    EXPECT_STREQ(text, "connection refused");
+    ::FreeLibrary(module);
+    test_platform::close_socket(refusing);
+
+    ::DeleteFileW(dll.c_str());
+    for (auto at = dirs.rbegin(); at != dirs.rend(); ++at) {
+        ::DeleteFileW((*at + L"\\quel2cln.ini").c_str());
+        ::RemoveDirectoryW(at->c_str());
+    }
 }
 
 }  // namespace

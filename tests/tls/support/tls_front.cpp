@@ -193,7 +193,9 @@ void TlsFront::relay(SSL* ssl, tp::sock client, Backend& backend) {
             if (!backend.send(buffer, static_cast<std::size_t>(got))) break;
             continue;
         }
-        if (SSL_get_error(ssl, got) != SSL_ERROR_WANT_READ) break;  // the client went
+        int error = SSL_get_error(ssl, got);
+        if (error == SSL_ERROR_ZERO_RETURN) ++close_notifies_;
+        if (error != SSL_ERROR_WANT_READ) break;  // the client went
 
         long answer = backend.receive(buffer, sizeof buffer);
         if (answer > 0) {

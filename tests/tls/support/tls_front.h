@@ -34,6 +34,9 @@ public:
     int port() const { return port_; }
     // Handshakes that completed.
     int handshakes() const { return handshakes_; }
+    // Clients that ended their connection with close_notify; counted before
+    // the server's side of that connection is closed.
+    int close_notifies() const { return close_notifies_; }
     // Resets the client's connection whenever the server's side ends, also
     // by an orderly close. (Under Wine a reset of the server's side can
     // look like an orderly close to the relay.)
@@ -50,6 +53,7 @@ private:
     int port_ = 0;
     std::atomic<bool> stop_{false};
     std::atomic<int> handshakes_{0};
+    std::atomic<int> close_notifies_{0};
     std::atomic<bool> reset_always_{false};
     std::thread thread_;
 };

@@ -1,0 +1,57 @@
+#include "components/system_dll_win32.h"
+
+#include <cwchar>
+#include <string>
+
+namespace orbl::win32 {
+
+namespace {
+
+struct loaded_module {
+    const wchar_t* name;
+    HMODULE handle;
+};
+
+// A few modules at most (CRYPT32 today).
+loaded_module loaded[4];
+
+HMODULE load_from_system32(const wchar_t* name) {
+    // The module and the modules it needs from System32 only (Windows 8,
+    // or 7 with its update for the flag).
+    HMODULE module = ::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module || ::GetLastError() != ERROR_INVALID_PARAMETER) return module;
+    // Without the flag: by full path, and its dependencies looked for
+    // beside it first.
+    wchar_t dir[MAX_PATH];
+    UINT length = ::GetSystemDirectoryW(dir, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return nullptr;
+    try {
+        std::wstring path = std::wstring(dir, length) + L'\\' + name;
+        return ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+}  // namespace
+
+HMODULE system_module(const wchar_t* name) noexcept {
+    loaded_module* free_entry = nullptr;
+    for (loaded_module& entry : loaded) {
+        if (entry.handle && std::wcscmp(entry.name, name) == 0) return entry.handle;
+        if (!entry.handle && !free_entry) free_entry = &entry;
+    }
+    if (!free_entry) return nullptr;
+    HMODULE module = load_from_system32(name);
+    if (module) *free_entry = {name, module};
+    return module;
+}
+
+void release_system_modules() noexcept {
+    for (loaded_module& entry : loaded) {
+        if (entry.handle) ::FreeLibrary(entry.handle);
+        entry = {nullptr, nullptr};
+    }
+}
+
+}  // namespace orbl::win32

@@ -1,0 +1,33 @@
+#pragma once
+// Functions of Windows DLLs that are not KnownDLLs (CRYPT32, ...). The
+// library does not import such DLLs: the loader would look for them in the
+// host's application directory first, where a planted copy could be found.
+// They are loaded from the System32 directory only, on first use, and kept
+// until the socket layer is given back (qm2_Done, or unload).
+//
+//   auto open_store = orbl::win32::system_function<decltype(&::CertOpenStore)>(
+//       L"crypt32.dll", "CertOpenStore");
+//   if (!open_store) ...  // the DLL or the function is missing
+//
+// Only the host's calling thread may use them (the host never calls the
+// library from two threads at once).
+#include <windows.h>
+
+namespace orbl::win32 {
+
+// The module `name` (a file name such as L"crypt32.dll", a literal: it is
+// kept) from System32;
+// null when it cannot be loaded (GetLastError tells why).
+HMODULE system_module(const wchar_t* name) noexcept;
+
+template <typename Fn>
+Fn system_function(const wchar_t* module, const char* name) noexcept {
+    HMODULE handle = system_module(module);
+    if (!handle) return nullptr;
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(handle, name)));
+}
+
+// Unloads every module system_module loaded; the next use loads it again.
+void release_system_modules() noexcept;
+
+}  // namespace orbl::win32
