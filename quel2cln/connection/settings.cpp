@@ -11,18 +11,21 @@ namespace quel {
 
 const char* const ini_file_name = "quel2cln.ini";
 const char* const sockets_not_initialized = "sockets not initialized";
+const char* const ini_unreadable = "cannot read quel2cln.ini";
+const char* const ini_bad_path = "file path in quel2cln.ini depends on the current drive";
 
 namespace {
 
 std::wstring resolve_path(const std::wstring& module_dir, const std::wstring& value) {
     std::wstring result;
-    orbl::get_absolute_path(module_dir, value, result);
+    if (!orbl::get_absolute_path(module_dir, value, result) && !orbl::is_relative_path(value))
+        throw client_error(ini_bad_path);
     return result;
 }
 
 // Overwrites the stored key password before the copy is released.
 struct wiped_params : orbl::socket_security_param {
-    ~wiped_params() { std::fill(key_password.begin(), key_password.end(), L'\0'); }
+    ~wiped_params() { orbl::wipe(key_password); }
 };
 
 }  // namespace
@@ -36,6 +39,7 @@ void load_settings(Settings& settings, const std::string& host, int port,
 
     std::wstring ini_name(ini_file_name, ini_file_name + std::char_traits<char>::length(ini_file_name));
     orbl::profile ini(resolve_path(settings.module_dir, ini_name));
+    if (ini.status() == orbl::file_status::unreadable) throw client_error(ini_unreadable);
     settings.attempts = ini.read("Connect", "Attempts", 3);
     settings.pause = ini.read("Connect", "Pause", 3000);
     settings.security_level = ini.read("Security", "Level", 0);
@@ -44,7 +48,7 @@ void load_settings(Settings& settings, const std::string& host, int port,
     security.cert_file = resolve_path(settings.module_dir, ini.read_wstr("Security", "CertFile", L""));
     security.key_file = resolve_path(settings.module_dir, ini.read_wstr("Security", "KeyFile", L""));
     security.ca_file = resolve_path(settings.module_dir, ini.read_wstr("Security", "CAFile", L""));
-    security.key_password = ini.read_wstr("Security", "KeyPswd", L"");
+    security.key_password = ini.read_secret("Security", "KeyPswd");
     orbl::set_socket_security_params(security);
 
     settings.socket_timeout = ini.read("Advanced", "SocketTimeout", 1000);
