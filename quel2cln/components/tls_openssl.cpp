@@ -183,7 +183,7 @@ std::unique_ptr<SSL_CTX, free_ctx> make_context() {
     params_copy copy;
     if (!copy.params.ca_file.empty()) {
         load_ca_file(ctx.get(), copy.params.ca_file);
-    } else if (!net::load_system_roots(SSL_CTX_get_cert_store(ctx.get()))) {
+    } else if (!net::use_system_trust(ctx.get())) {
         fail(net::tls_trust_store_text);
     }
     if (!copy.params.cert_file.empty()) load_client_certificate(ctx.get(), copy.params);
