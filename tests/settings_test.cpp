@@ -157,12 +157,15 @@ TEST_F(LoadSettings, Utf16FilesAreReadAndAnUnreadableFileFails) {
 
     std::filesystem::remove(tp::join_path(dir_, "quel2cln.ini"));
     std::filesystem::create_directory(tp::join_path(dir_, "quel2cln.ini"));
+    quel::Settings s;
     try {
-        load(nullptr);
+        quel::load_settings(s, "127.0.0.1", 9000, module_path());
         FAIL() << "a directory named quel2cln.ini was read as a missing file";
     } catch (const quel::client_error& error) {
         EXPECT_STREQ(error.what(), "cannot read quel2cln.ini");
     }
+    // A host that calls on anyway gets no connection, least of all plain TCP.
+    EXPECT_TRUE(s.security_level < 0 || s.security_level > 2) << s.security_level;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "connection/settings.h"
 
 #include <algorithm>
+#include <climits>
 
 #include "components/paths.h"
 #include "components/profile.h"
@@ -23,6 +24,9 @@ std::wstring resolve_path(const std::wstring& module_dir, const std::wstring& va
     return result;
 }
 
+// No security level has this number (they are 0, 1 and 2).
+constexpr int unusable_level = INT_MIN;
+
 // Overwrites the stored key password before the copy is released.
 struct wiped_params : orbl::socket_security_param {
     ~wiped_params() { orbl::wipe(key_password); }
@@ -38,11 +42,15 @@ void load_settings(Settings& settings, const std::string& host, int port,
     if (orbl::socket_initialize_error_sys_code() != 0) throw client_error(sockets_not_initialized);
 
     std::wstring ini_name(ini_file_name, ini_file_name + std::char_traits<char>::length(ini_file_name));
+    // Until the file has been read in full, the level is one no connection
+    // accepts: a host that calls on after a failed load must not get plain
+    // TCP from the defaults, or an earlier load's files with a new server.
+    settings.security_level = unusable_level;
     orbl::profile ini(resolve_path(settings.module_dir, ini_name));
     if (ini.status() == orbl::file_status::unreadable) throw client_error(ini_unreadable);
     settings.attempts = ini.read("Connect", "Attempts", 3);
     settings.pause = ini.read("Connect", "Pause", 3000);
-    settings.security_level = ini.read("Security", "Level", 0);
+    int security_level = ini.read("Security", "Level", 0);
 
     wiped_params security;
     security.cert_file = resolve_path(settings.module_dir, ini.read_wstr("Security", "CertFile", L""));
@@ -50,6 +58,7 @@ void load_settings(Settings& settings, const std::string& host, int port,
     security.ca_file = resolve_path(settings.module_dir, ini.read_wstr("Security", "CAFile", L""));
     security.key_password = ini.read_secret("Security", "KeyPswd");
     orbl::set_socket_security_params(security);
+    settings.security_level = security_level;
 
     settings.socket_timeout = ini.read("Advanced", "SocketTimeout", 1000);
     settings.tail_timeout = ini.read("Advanced", "TailTimeout", 10000);
