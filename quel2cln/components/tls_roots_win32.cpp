@@ -78,6 +78,22 @@ int openssl_error_for(DWORD error) {
     }
 }
 
+// The chain's own error bits that make it unusable whatever the policy
+// says (Wine's SSL policy, for one, lets a partial chain pass). Bits that
+// only report on revocation, which is not asked for, are left out.
+int chain_error(DWORD status) {
+    if (status & (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_CYCLIC))
+        return X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY;
+    if (status & CERT_TRUST_IS_NOT_TIME_VALID) return X509_V_ERR_CERT_HAS_EXPIRED;
+    if (status & CERT_TRUST_IS_REVOKED) return X509_V_ERR_CERT_REVOKED;
+    if (status & CERT_TRUST_IS_NOT_SIGNATURE_VALID) return X509_V_ERR_CERT_SIGNATURE_FAILURE;
+    if (status & CERT_TRUST_IS_NOT_VALID_FOR_USAGE) return X509_V_ERR_INVALID_PURPOSE;
+    constexpr DWORD other = CERT_TRUST_INVALID_EXTENSION | CERT_TRUST_INVALID_POLICY_CONSTRAINTS |
+                            CERT_TRUST_INVALID_BASIC_CONSTRAINTS |
+                            CERT_TRUST_INVALID_NAME_CONSTRAINTS | CERT_TRUST_IS_EXPLICIT_DISTRUST;
+    return status & other ? X509_V_ERR_CERT_UNTRUSTED : X509_V_OK;
+}
+
 class chain_check {
 public:
     explicit chain_check(const crypt32_api& api) : api_(api) {}
@@ -119,7 +135,8 @@ public:
         status.cbSize = sizeof status;
         if (!api_.verify_policy(CERT_CHAIN_POLICY_SSL, chain_, &policy, &status))
             return X509_V_ERR_UNSPECIFIED;
-        return status.dwError == 0 ? X509_V_OK : openssl_error_for(status.dwError);
+        if (status.dwError != 0) return openssl_error_for(status.dwError);
+        return chain_error(chain_->TrustStatus.dwErrorStatus);
     }
 
 private:
