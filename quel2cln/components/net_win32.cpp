@@ -74,24 +74,41 @@ int left_until(std::int64_t deadline) {
     return remaining > 0 ? static_cast<int>(remaining) : 0;
 }
 
-// Waits for one connected socket to become readable (or writable). Only
-// the read or write set is watched: out-of-band data stays in the exception
-// set for as long as it is unread, and watching that set would report the
-// socket ready again and again while recv has nothing to give.
+// True when the connection has ended (closed or reset): a peek finds the
+// end of the stream or an error rather than data.
+bool has_ended(SOCKET socket) {
+    char byte;
+    if (::recv(socket, &byte, 1, MSG_PEEK) >= 1) return false;
+    return WSAGetLastError() != WSAEWOULDBLOCK;
+}
+
+// Waits for one connected socket to become readable (or writable). The
+// exception set is not watched: out-of-band data stays in it for as long
+// as it is unread, and watching it would report the socket ready again and
+// again while recv has nothing to give. A write wait also watches the read
+// set, where Windows reports a closed or reset connection; when what it
+// reports is early data instead, the rest of the wait watches the write
+// set alone, so unread data cannot keep it spinning either.
 bool select_one(SOCKET socket, bool for_write, int timeout_ms) {
     std::int64_t deadline = timeout_ms < 0 ? -1 : now_ms() + timeout_ms;
+    bool watch_read = true;
     for (bool first = true;; first = false) {
         // The deadline is checked on every pass, not only after a quiet
         // select(): a time-out of 0 still polls once.
         if (!first && deadline >= 0 && now_ms() >= deadline) return false;
-        fd_set ready;
-        FD_ZERO(&ready);
-        FD_SET(socket, &ready);
+        fd_set readable;
+        fd_set writable;
+        FD_ZERO(&readable);
+        FD_ZERO(&writable);
+        if (watch_read) FD_SET(socket, &readable);
+        if (for_write) FD_SET(socket, &writable);
         timeval limit;
-        int count = ::select(0, for_write ? nullptr : &ready, for_write ? &ready : nullptr, nullptr,
-                             to_timeval(left_until(deadline), limit));
-        if (count > 0) return true;
+        int count = ::select(0, watch_read ? &readable : nullptr, for_write ? &writable : nullptr,
+                             nullptr, to_timeval(left_until(deadline), limit));
         if (count == SOCKET_ERROR) throw error_from_system(WSAGetLastError());
+        if (count == 0) continue;
+        if (!for_write || FD_ISSET(socket, &writable) || has_ended(socket)) return true;
+        watch_read = false;
     }
 }
 

@@ -74,6 +74,7 @@ sock listen_loopback(int& port, bool ipv6) {
 }
 
 sock listen_on(const char* ipv4, int& port, int backlog) {
+    if (!winsock_started()) return no_sock;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<unsigned short>(port));
