@@ -28,7 +28,14 @@
 #endif
 
 #ifdef QUEL2CLN_ASAN
-#include <sanitizer/allocator_interface.h>
+// The sanitizer runtime's allocator hooks (not every compiler ships their
+// header).
+extern "C" {
+int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, std::size_t),
+                                              void (*)(const volatile void*));
+int __sanitizer_get_ownership(const volatile void*);
+std::size_t __sanitizer_get_allocated_size(const volatile void*);
+}
 #endif
 
 namespace {
@@ -68,9 +75,9 @@ void on_free(const volatile void* block) {
     if (armed.load(std::memory_order_relaxed) && __sanitizer_get_ownership(plain))
         search_freed(plain, __sanitizer_get_allocated_size(plain));
 }
-struct install_hooks {
-    install_hooks() { __sanitizer_install_malloc_and_free_hooks(nullptr, on_free); }
-} installed;
+void on_malloc(const volatile void*, std::size_t) {}
+// Both hooks must be given, or the runtime installs neither.
+const int installed = __sanitizer_install_malloc_and_free_hooks(on_malloc, on_free);
 }  // namespace
 #else
 // glibc lets a program replace free and realloc; operator delete and
@@ -136,6 +143,9 @@ std::string second_line(const std::string& path) {
 }
 
 TEST(SecretMemory, NoFreedBlockHoldsThePasswordOrTheKey) {
+#ifdef QUEL2CLN_ASAN
+    ASSERT_NE(installed, 0) << "the free hook could not be installed";
+#endif
     std::string dir = tp::make_temp_dir();
     ASSERT_FALSE(dir.empty());
     qtest::TestPki pki(dir);
