@@ -5,22 +5,19 @@
 
 #include "components/paths.h"
 #include "components/profile.h"
+#include "components/net_errors.h"
 #include "components/socket.h"
 #include "protocol/errors.h"
 
 namespace quel {
 
-const char* const ini_file_name = "quel2cln.ini";
-const char* const sockets_not_initialized = "sockets not initialized";
-const char* const ini_unreadable = "cannot read quel2cln.ini";
-const char* const ini_bad_path = "file path in quel2cln.ini depends on the current drive";
 
 namespace {
 
 std::wstring resolve_path(const std::wstring& module_dir, const std::wstring& value) {
     std::wstring result;
     if (!orbl::get_absolute_path(module_dir, value, result) && !orbl::is_relative_path(value))
-        throw client_error(ini_bad_path);
+        throw client_error(ini_bad_path_text);
     return result;
 }
 
@@ -39,7 +36,7 @@ void load_settings(Settings& settings, const std::string& host, int port,
     settings.module_dir = orbl::extract_dir(module_path);
     settings.host = host;
     settings.port = port;
-    if (orbl::socket_initialize_error_sys_code() != 0) throw client_error(sockets_not_initialized);
+    if (orbl::socket_initialize_error_sys_code() != 0) throw client_error(orbl::net::not_initialised_text);
 
     std::wstring ini_name(ini_file_name, ini_file_name + std::char_traits<char>::length(ini_file_name));
     // Until the file has been read in full, the level is one no connection
@@ -47,7 +44,7 @@ void load_settings(Settings& settings, const std::string& host, int port,
     // TCP from the defaults, or an earlier load's files with a new server.
     settings.security_level = unusable_level;
     orbl::profile ini(resolve_path(settings.module_dir, ini_name));
-    if (ini.status() == orbl::file_status::unreadable) throw client_error(ini_unreadable);
+    if (ini.status() == orbl::file_status::unreadable) throw client_error(ini_unreadable_text);
     settings.attempts = ini.read("Connect", "Attempts", 3);
     settings.pause = ini.read("Connect", "Pause", 3000);
     int security_level = ini.read("Security", "Level", 0);
@@ -62,6 +59,7 @@ void load_settings(Settings& settings, const std::string& host, int port,
 
     settings.socket_timeout = ini.read("Advanced", "SocketTimeout", 1000);
     settings.tail_timeout = ini.read("Advanced", "TailTimeout", 10000);
+    settings.trace_file = resolve_path(settings.module_dir, ini.read_wstr("Advanced", "TraceFile", L""));
 
     if (settings.host.empty()) settings.host = "localhost";
     if (settings.port <= 0) settings.port = 85;
