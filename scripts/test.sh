@@ -18,6 +18,8 @@ jobs=$(nproc)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
+# The benchmark once, briefly, so that it keeps working; it asserts no speed.
+build/bench/quel2cln_bench --quick
 
 # The Windows tests run the cross-built DLL under Wine, outside the
 # sanitizers' reach; the sanitizer pass leaves them out.

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "connection/connection.h"
@@ -10,6 +12,22 @@
 #include "support/fake_socket.h"
 #include "support/test_server.h"
 #include "support/wire.h"
+
+namespace {
+
+// The largest single allocation since the test last reset it: shows whether
+// a request was copied before it was refused.
+std::size_t largest_allocation = 0;
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+    if (size > largest_allocation) largest_allocation = size;
+    if (void* block = std::malloc(size ? size : 1)) return block;
+    throw std::bad_alloc();
+}
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 
 namespace {
 
@@ -135,6 +153,36 @@ TEST(ConnectionStep, FailedSendLeavesTheConnectionOutOfStep) {
         EXPECT_STREQ(error.what(), "send message timeout");
     }
     EXPECT_FALSE(c.connection.in_step());
+}
+
+// Not only frame faults: whatever breaks off an exchange once the request
+// has begun to go out leaves unread bytes behind.
+TEST(ConnectionStep, AnyFailureInTheExchangeLeavesTheConnectionOutOfStep) {
+    const char* names[] = {"no memory for the reply", "reset while waiting", "reset while sending"};
+    for (int i = 0; i < 3; ++i) {
+        ScriptedConnection c;
+        c.script->deliver(qtest::header(1, 100));
+        c.script->tail_out_of_memory = i == 0;
+        if (i == 1) c.script->deliveries.front() = {FakeScript::Delivery::error, {}, 10054, "reset"};
+        c.script->send_throws = i == 2;
+        EXPECT_ANY_THROW(c.connection.exec_sql("a", "b", "c")) << names[i];
+        EXPECT_FALSE(c.connection.in_step()) << names[i];
+    }
+}
+
+TEST(ConnectionStep, OversizedRequestIsRefusedBeforeAnythingIsCopied) {
+    ScriptedConnection c;
+    const std::string third(quel::MaxMessageDataSize / 3, 'q');  // 12 length bytes over the bound
+    largest_allocation = 0;
+    try {
+        c.connection.save_result(third, third, third, "", "");
+        FAIL() << "no error";
+    } catch (const quel::msg_error& error) {
+        EXPECT_STREQ(error.what(), "message data too big");
+    }
+    EXPECT_LT(largest_allocation, 65536u);
+    EXPECT_TRUE(c.script->sent.empty());
+    EXPECT_TRUE(c.connection.in_step());
 }
 
 }  // namespace

@@ -1,11 +1,11 @@
 #pragma once
 // A byte stream over one connected socket: plain TCP, or TLS on top of it.
-// The client socket does framing and time-outs on top of a channel. It always
-// tries read() before it waits on the socket, so bytes a channel already
-// holds (TLS keeps decrypted bytes the socket no longer shows) are never
-// stuck behind a wait.
+// The client socket does framing and time-outs on top of a channel and never
+// sees the socket itself: the channel waits for its own readiness, so a fake
+// channel can drive the client socket in memory.
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
 #include "components/net.h"
@@ -14,20 +14,34 @@ namespace orbl {
 
 class channel {
 public:
-    enum class want { none, read, write };
-
     virtual ~channel() = default;
     // Bytes read (> 0), 0 at an orderly end of stream, -1 when the caller
-    // must wait for `waiting_for()` first. Throws socket_error.
+    // must wait(false, ...) first. Throws socket_error.
     virtual long read(char* buffer, std::size_t size) = 0;
-    // Bytes written (> 0), or -1 when the caller must wait for `waiting_for()`.
+    // Bytes written (> 0), or -1 when the caller must wait(true, ...) first.
     virtual long write(const char* data, std::size_t size) = 0;
-    // What the last read/write that returned -1 waits for.
-    virtual want waiting_for() const = 0;
-    virtual net::handle handle() const = 0;
+    // Waits until the next read (or, with `for_write`, the next write) can
+    // make progress, at most `timeout_ms` milliseconds (negative: no limit).
+    // True when ready. Returns true at once when the channel already holds
+    // bytes a read would return without the socket (TLS keeps decrypted
+    // bytes the socket no longer shows), so no such bytes are stuck behind
+    // a wait. A TLS read may need the socket to be writable and a write may
+    // need it readable: the channel waits for what its last call needed.
+    virtual bool wait(bool for_write, int timeout_ms) = 0;
+    // Waits up to `timeout_ms` (negative: no limit) for bytes and reads
+    // them: as read(), where -1 means nothing came (yet); the caller checks
+    // its own deadline. A channel may do both in one system call.
+    virtual long read_within(char* buffer, std::size_t size, int timeout_ms) {
+        return wait(false, timeout_ms) ? read(buffer, size) : -1;
+    }
 };
 
 // Takes ownership of the connected socket (closed on failure too).
 std::unique_ptr<channel> make_plain_channel(net::handle socket);
+
+// The client socket over `stream`. `clock` gives monotonic milliseconds for
+// the time-outs (the platform's clock unless a test supplies its own).
+std::unique_ptr<IClientSocket> make_client_socket(std::unique_ptr<channel> stream,
+                                                  std::int64_t (*clock)() noexcept = net::now_ms);
 
 }  // namespace orbl

@@ -56,37 +56,33 @@ public:
     ~plain_channel() override { net::close(socket_); }
 
     long read(char* buffer, std::size_t size) override {
-        long received = net::receive_some(socket_, buffer, size);
-        if (received < 0) waiting_ = want::read;
-        return received;
+        return net::receive_some(socket_, buffer, size);
     }
     long write(const char* data, std::size_t size) override {
-        long sent = net::send_some(socket_, data, size);
-        if (sent < 0) waiting_ = want::write;
-        return sent;
+        return net::send_some(socket_, data, size);
     }
-    want waiting_for() const override { return waiting_; }
-    net::handle handle() const override { return socket_; }
+    // Holds no bytes of its own: the socket shows everything there is.
+    bool wait(bool for_write, int timeout_ms) override {
+        return net::wait(socket_, for_write, timeout_ms);
+    }
+    long read_within(char* buffer, std::size_t size, int timeout_ms) override {
+        return net::receive_within(socket_, buffer, size, timeout_ms, kept_wait_ms_);
+    }
 
 private:
     net::handle socket_;
-    want waiting_ = want::none;
+    int kept_wait_ms_ = -2;  // none set yet
 };
 
-// Milliseconds left until `deadline`; -1 (no limit) for a deadline of -1.
-int remaining(std::int64_t deadline) {
-    if (deadline < 0) return -1;
-    std::int64_t left = deadline - net::now_ms();
-    return left > 0 ? static_cast<int>(std::min<std::int64_t>(left, 0x7FFFFFFF)) : 0;
-}
-
-std::int64_t deadline_after(int timeout_ms) {
-    return timeout_ms > 0 ? net::now_ms() + timeout_ms : -1;
-}
+// Bytes read from the channel ahead of what was asked for, so that a short
+// message comes in with one read rather than one for its header and one for
+// its payload. Fixed size, part of the socket: nothing grows between calls.
+constexpr std::size_t read_ahead_size = 4096;
 
 class client_socket : public IClientSocket {
 public:
-    explicit client_socket(std::unique_ptr<channel> stream) : stream_(std::move(stream)) {}
+    client_socket(std::unique_ptr<channel> stream, std::int64_t (*clock)() noexcept)
+        : stream_(std::move(stream)), clock_(clock) {}
 
     bool set_timeout(int kind, const int* value) override {
         if (!value || kind < timeout_kind::receive || kind > timeout_kind::send) return false;
@@ -98,14 +94,15 @@ public:
         auto& buffer = packet.modify_data();
         std::size_t start = buffer.size();
         buffer.resize(start + header_size);
-        std::size_t got = read_into(buffer.data() + start, header_size,
-                                    deadline_after(timeouts_[timeout_kind::receive]), true);
+        // Waits before the first read: right after a request the answer is
+        // not there yet, and a read bound to fail costs a system call.
+        std::size_t got = read_into(buffer.data() + start, header_size, timeout_kind::receive, true, true);
         if (got > 0 && got < header_size) {
             // The header has begun: wait for the rest of it, within a fresh
-            // receive time-out. Reading exactly the header never takes a
-            // byte of what follows it.
-            got += read_into(buffer.data() + start + got, header_size - got,
-                             deadline_after(timeouts_[timeout_kind::receive]), false);
+            // receive time-out. Never more than the header is handed out,
+            // so nothing of what follows it is taken.
+            got += read_into(buffer.data() + start + got, header_size - got, timeout_kind::receive,
+                             false, false);
         }
         buffer.resize(start + got);
         return got > 0;
@@ -115,21 +112,20 @@ public:
         auto& buffer = packet.modify_data();
         std::size_t start = buffer.size();
         buffer.resize(start + count);
-        std::size_t got =
-            read_into(buffer.data() + start, count, deadline_after(timeouts_[timeout_kind::tail]), false);
+        std::size_t got = read_into(buffer.data() + start, count, timeout_kind::tail, false, false);
         buffer.resize(start + got);
         return got == count;
     }
 
     bool send_packet(const socket_packet& packet) override {
         const auto& buffer = packet.get_data();
-        std::int64_t deadline = deadline_after(timeouts_[timeout_kind::send]);
+        std::int64_t deadline = deadline_after(timeout_kind::send);
         std::size_t sent = 0;
         while (sent < buffer.size()) {
             long count = stream_->write(buffer.data() + sent, buffer.size() - sent);
             if (count > 0) {
                 sent += static_cast<std::size_t>(count);
-            } else if (!wait_for_stream(deadline)) {
+            } else if (!stream_->wait(true, remaining(deadline))) {
                 return false;
             }
         }
@@ -137,30 +133,70 @@ public:
     }
 
 private:
-    // Reads up to `size` bytes before `deadline`; with `any`, returns as soon
-    // as something arrived. End of stream throws code 0.
-    std::size_t read_into(char* buffer, std::size_t size, std::int64_t deadline, bool any) {
+    // Reads up to `size` bytes within the time-out of `kind`, counted from
+    // now; with `any`, returns as soon as something arrived; with
+    // `wait_first`, waits before the first read unless bytes are already at
+    // hand. End of stream throws code 0.
+    std::size_t read_into(char* buffer, std::size_t size, int kind, bool any, bool wait_first) {
+        std::int64_t deadline = deadline_after(kind);
+        // The first wait gets the whole time-out as set, so that a channel
+        // that keeps its wait limit on the socket need not change it.
+        int wait_ms = timeouts_[kind] > 0 ? timeouts_[kind] : -1;
+        bool ready = !wait_first || ahead_begin_ < ahead_end_;
         std::size_t got = 0;
         while (got < size) {
-            long count = stream_->read(buffer + got, size - got);
+            long count = read_some(buffer + got, size - got, ready ? nullptr : &wait_ms);
             if (count == 0) throw net::make_error(socket_code::closed_by_peer);
             if (count > 0) {
                 got += static_cast<std::size_t>(count);
                 if (any) break;
-            } else if (!wait_for_stream(deadline)) {
-                break;
+                ready = true;
+            } else if (!ready && (wait_ms = remaining(deadline)) == 0) {
+                break;  // waited in vain until the deadline
+            } else {
+                ready = false;
+                wait_ms = remaining(deadline);
             }
         }
         return got;
     }
 
-    bool wait_for_stream(std::int64_t deadline) {
-        bool for_write = stream_->waiting_for() == channel::want::write;
-        return net::wait(stream_->handle(), for_write, remaining(deadline));
+    // One read, served from the bytes read ahead first; a small request
+    // reads ahead, a large one goes straight into the caller's buffer. With
+    // `wait_ms`, waits up to that long for bytes (-1: no limit).
+    long read_some(char* buffer, std::size_t size, const int* wait_ms) {
+        if (ahead_begin_ == ahead_end_) {
+            bool direct = size >= read_ahead_size;
+            char* target = direct ? buffer : ahead_;
+            std::size_t room = direct ? size : read_ahead_size;
+            long count = wait_ms ? stream_->read_within(target, room, *wait_ms) : stream_->read(target, room);
+            if (count <= 0 || direct) return count;
+            ahead_begin_ = 0;
+            ahead_end_ = static_cast<std::size_t>(count);
+        }
+        std::size_t taken = std::min(size, ahead_end_ - ahead_begin_);
+        std::copy(ahead_ + ahead_begin_, ahead_ + ahead_begin_ + taken, buffer);
+        ahead_begin_ += taken;
+        return static_cast<long>(taken);
+    }
+
+    // Milliseconds left until `deadline`; -1 (no limit) for a deadline of -1.
+    int remaining(std::int64_t deadline) const {
+        if (deadline < 0) return -1;
+        std::int64_t left = deadline - clock_();
+        return left > 0 ? static_cast<int>(std::min<std::int64_t>(left, 0x7FFFFFFF)) : 0;
+    }
+
+    std::int64_t deadline_after(int kind) const {
+        return timeouts_[kind] > 0 ? clock_() + timeouts_[kind] : -1;
     }
 
     std::unique_ptr<channel> stream_;
+    std::int64_t (*clock_)() noexcept;
     int timeouts_[3] = {0, 0, 0};
+    char ahead_[read_ahead_size];
+    std::size_t ahead_begin_ = 0;
+    std::size_t ahead_end_ = 0;
 };
 
 }  // namespace
@@ -172,6 +208,11 @@ std::unique_ptr<channel> make_plain_channel(net::handle socket) {
         net::close(socket);  // not owned by a channel yet
         throw;
     }
+}
+
+std::unique_ptr<IClientSocket> make_client_socket(std::unique_ptr<channel> stream,
+                                                  std::int64_t (*clock)() noexcept) {
+    return std::make_unique<client_socket>(std::move(stream), clock);
 }
 
 namespace {
@@ -293,10 +334,9 @@ std::unique_ptr<IClientSocket> IClientSocket::factory(const inet_address& addres
     if (address.addresses.empty()) throw net::make_error(socket_code::host_not_found);
 
     net::handle socket = connect_any(address, port);
-    if (security_level == 0) return std::make_unique<client_socket>(make_plain_channel(socket));
+    if (security_level == 0) return make_client_socket(make_plain_channel(socket));
     // The handshake has a connect limit of its own, after the TCP connect.
-    return std::make_unique<client_socket>(
-        make_tls_channel(socket, address.host, security_level, connect_timeout_ms));
+    return make_client_socket(make_tls_channel(socket, address.host, security_level, connect_timeout_ms));
 }
 
 int socket_initialize_error_sys_code() {

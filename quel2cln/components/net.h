@@ -24,7 +24,8 @@ constexpr int keepalive_count = 3;
 
 // Connects a non-blocking stream socket to one address (raw socket address
 // bytes as kept in inet_address) and `port`, waiting at most `timeout_ms`.
-// Returns the connected, non-blocking socket.
+// Returns the connected socket. Whatever mode the platform leaves it in,
+// receive_some and send_some never block on it.
 handle connect_to(const std::vector<unsigned char>& address, int port, int timeout_ms);
 
 // The three steps of connect_to, so that several connects can run at once.
@@ -34,7 +35,8 @@ handle connect_start(const std::vector<unsigned char>& address, int port);
 // Waits up to `timeout_ms` until one of `sockets` has finished connecting,
 // successfully or not: its index, or -1 when none finished in time.
 int wait_connected(const std::vector<handle>& sockets, int timeout_ms);
-// Throws the connect failure of a socket wait_connected reported.
+// Throws the connect failure of a socket wait_connected reported; on
+// success leaves the socket in the mode connect_to returns it in.
 void connect_finish(handle socket);
 void close(handle socket) noexcept;
 
@@ -45,6 +47,11 @@ bool wait(handle socket, bool for_write, int timeout_ms);
 // One non-blocking receive: bytes read (> 0), 0 at end of stream, -1 when
 // nothing is available now.
 long receive_some(handle socket, char* buffer, std::size_t size);
+// Waits up to `timeout_ms` (negative: no limit) for bytes and receives
+// them: bytes read (> 0), 0 at end of stream, -1 when nothing came in time
+// (or the wait was cut short). `kept_ms` is the caller's record of the wait
+// last set on this socket, so that an unchanged limit costs nothing.
+long receive_within(handle socket, char* buffer, std::size_t size, int timeout_ms, int& kept_ms);
 // One non-blocking send: bytes sent (>= 0), -1 when the socket cannot take
 // more now. Never raises SIGPIPE.
 long send_some(handle socket, const char* data, std::size_t size);

@@ -8,6 +8,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -145,10 +146,15 @@ int wait_connected(const std::vector<handle>& sockets, int timeout_ms) {
 }
 
 void connect_finish(handle socket) {
+    int fd = static_cast<int>(socket);
     int error = 0;
     socklen_t length = sizeof error;
-    if (::getsockopt(static_cast<int>(socket), SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
     if (error != 0) throw error_from_system(error);
+    // Connected: from here every call says itself whether it may block.
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        throw error_from_system(errno);
 }
 
 handle connect_to(const std::vector<unsigned char>& raw, int port, int timeout_ms) {
@@ -180,16 +186,37 @@ bool wait(handle socket, bool for_write, int timeout_ms) {
 
 long receive_some(handle socket, char* buffer, std::size_t size) {
     for (;;) {
-        ssize_t received = ::recv(static_cast<int>(socket), buffer, size, 0);
+        ssize_t received = ::recv(static_cast<int>(socket), buffer, size, MSG_DONTWAIT);
         if (received >= 0) return static_cast<long>(received);
         if (errno == EAGAIN || errno == EWOULDBLOCK) return -1;
         if (errno != EINTR) throw error_from_system(errno);
     }
 }
 
+// The socket blocks (see connect_finish), so a receive can wait by itself,
+// bounded by SO_RCVTIMEO: one system call where a wait and a read would
+// take two.
+long receive_within(handle socket, char* buffer, std::size_t size, int timeout_ms, int& kept_ms) {
+    if (timeout_ms == 0) return receive_some(socket, buffer, size);
+    if (timeout_ms != kept_ms) {
+        timeval limit{};  // zero: no limit
+        if (timeout_ms > 0) {
+            limit.tv_sec = timeout_ms / 1000;
+            limit.tv_usec = (timeout_ms % 1000) * 1000;
+        }
+        if (::setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0)
+            throw error_from_system(errno);
+        kept_ms = timeout_ms;
+    }
+    ssize_t received = ::recv(static_cast<int>(socket), buffer, size, 0);
+    if (received >= 0) return static_cast<long>(received);
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return -1;
+    throw error_from_system(errno);
+}
+
 long send_some(handle socket, const char* data, std::size_t size) {
     for (;;) {
-        ssize_t sent = ::send(static_cast<int>(socket), data, size, MSG_NOSIGNAL);
+        ssize_t sent = ::send(static_cast<int>(socket), data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent >= 0) return static_cast<long>(sent);
         if (errno == EAGAIN || errno == EWOULDBLOCK) return -1;
         if (errno != EINTR) throw error_from_system(errno);

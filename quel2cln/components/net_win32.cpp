@@ -245,6 +245,10 @@ long receive_some(handle socket, char* buffer, std::size_t size) {
     throw error_from_system(error);
 }
 
+long receive_within(handle socket, char* buffer, std::size_t size, int timeout_ms, int&) {
+    return wait(socket, false, timeout_ms) ? receive_some(socket, buffer, size) : -1;
+}
+
 long send_some(handle socket, const char* data, std::size_t size) {
     int sent = ::send(as_socket(socket), data, clamp_size(size), 0);
     if (sent >= 0) return sent;

@@ -1,5 +1,7 @@
 #include "components/socket.h"
 
+#include <cstdint>
+
 namespace orbl {
 
 namespace {
@@ -12,6 +14,7 @@ void wipe_password(socket_security_param& params) {
 // replaced and when the library is unloaded.
 struct kept_params {
     socket_security_param params;
+    std::uint64_t loads = 0;
     ~kept_params() { wipe_password(params); }
 };
 
@@ -27,6 +30,11 @@ void set_socket_security_params(const socket_security_param& param) {
     if (&param == &params) return;
     wipe_password(params);
     params = param;
+    ++stored().loads;
+}
+
+std::uint64_t socket_security_params_load() {
+    return stored().loads;
 }
 
 socket_security_param get_socket_security_params() {

@@ -28,31 +28,31 @@ void put_u32(std::vector<char>& out, std::uint32_t value) {
 
 }  // namespace
 
-out_serialize& out_serialize::operator<<(const std::string& value) {
+out_serialize& out_serialize::operator<<(std::string_view value) {
     if (value.size() > std::numeric_limits<std::uint32_t>::max())
         throw std::length_error(quel::frame_text::too_big);
-    put_u32(bytes_, static_cast<std::uint32_t>(value.size()));
-    bytes_.insert(bytes_.end(), value.begin(), value.end());
+    put_u32(*out_, static_cast<std::uint32_t>(value.size()));
+    out_->insert(out_->end(), value.begin(), value.end());
     return *this;
 }
 
 out_serialize& out_serialize::operator<<(unsigned int value) {
-    put_u32(bytes_, value);
+    put_u32(*out_, value);
     return *this;
 }
 
 out_serialize& out_serialize::operator<<(int value) {
-    put_u32(bytes_, static_cast<std::uint32_t>(value));
+    put_u32(*out_, static_cast<std::uint32_t>(value));
     return *this;
 }
 
 out_serialize& out_serialize::operator<<(bool value) {
-    bytes_.push_back(value ? 1 : 0);
+    out_->push_back(value ? 1 : 0);
     return *this;
 }
 
 void out_serialize::append_to(std::vector<char>& buffer) const {
-    buffer.insert(buffer.end(), bytes_.begin(), bytes_.end());
+    buffer.insert(buffer.end(), out_->begin() + static_cast<std::ptrdiff_t>(start_), out_->end());
 }
 
 in_serialize::in_serialize(iterator begin, iterator end)

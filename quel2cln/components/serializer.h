@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace orbl {
@@ -26,19 +27,50 @@ public:
 class out_serialize : public serialize_base {
 public:
     out_serialize() = default;
+    // Appends straight to `target` (which must outlive the writer) instead
+    // of a buffer of its own: a message writes its payload behind its header
+    // this way, in one buffer.
+    explicit out_serialize(std::vector<char>& target) : out_(&target), start_(target.size()) {}
+    out_serialize(const out_serialize&) = delete;
+    out_serialize& operator=(const out_serialize&) = delete;
 
     // A string longer than 4 GiB - 1 cannot carry its length: throws
     // std::length_error "message data too big".
-    out_serialize& operator<<(const std::string& value);
+    out_serialize& operator<<(std::string_view value);
     out_serialize& operator<<(unsigned int value);
     out_serialize& operator<<(int value);
     out_serialize& operator<<(bool value);
+    // A literal would otherwise be written as a bool.
+    out_serialize& operator<<(const char* value) { return *this << std::string_view(value); }
 
     void append_to(std::vector<char>& buffer) const override;
-    std::size_t size() const override { return bytes_.size(); }
+    std::size_t size() const override { return out_->size() - start_; }
 
 private:
-    std::vector<char> bytes_;
+    std::vector<char> own_;
+    std::vector<char>* out_ = &own_;
+    std::size_t start_ = 0;
+};
+
+// The number of bytes out_serialize writes for the same values, counted
+// without copying anything, so that a payload can be sized (and refused)
+// before it is built. 64 bits: no sum of host texts can overflow it.
+class size_serialize {
+public:
+    size_serialize& operator<<(std::string_view value) { return add(4 + std::uint64_t{value.size()}); }
+    size_serialize& operator<<(unsigned int) { return add(4); }
+    size_serialize& operator<<(int) { return add(4); }
+    size_serialize& operator<<(bool) { return add(1); }
+    size_serialize& operator<<(const char* value) { return *this << std::string_view(value); }
+
+    std::uint64_t size() const { return bytes_; }
+
+private:
+    size_serialize& add(std::uint64_t count) {
+        bytes_ += count;
+        return *this;
+    }
+    std::uint64_t bytes_ = 0;
 };
 
 // Reads values back in the order they were written. Refers to the bytes

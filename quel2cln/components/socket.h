@@ -5,6 +5,7 @@
 // the retry rule above this layer works the same everywhere.
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -48,6 +49,9 @@ struct socket_security_param {
 void set_socket_security_params(const socket_security_param& param);
 // The copy kept by set_socket_security_params.
 socket_security_param get_socket_security_params();
+// Counts the calls of set_socket_security_params: what was built from the
+// parameters stays valid while this number stays the same.
+std::uint64_t socket_security_params_load();
 
 // Every address a host resolved to, in the order to try them, and the host
 // text it was resolved from. Each address is a platform socket address

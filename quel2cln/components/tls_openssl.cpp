@@ -1,8 +1,8 @@
 // TLS channel with OpenSSL, the same on every platform. The TLS library
 // talks to the socket through a BIO of our own that calls the platform layer
 // (net_*.cpp), so socket errors keep their codes and no call can raise
-// SIGPIPE. Nothing is kept between connections: each channel has its own
-// context, loaded from the current security parameters, and frees it.
+// SIGPIPE. One context is kept per load of the security parameters, so the
+// trust store and the client key are read once rather than per connection.
 #include "components/tls.h"
 
 #include <openssl/bio.h>
@@ -13,6 +13,7 @@
 #include <openssl/x509v3.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 
@@ -178,6 +179,31 @@ std::unique_ptr<SSL_CTX, free_ctx> make_context() {
     return ctx;
 }
 
+// The context of the current security parameters. Each channel holds a
+// reference of its own, so dropping the kept one never pulls it from under
+// an open connection. A context that fails to build is not kept: the next
+// connection tries again and reports the failure again.
+struct kept_context {
+    SSL_CTX* ctx = nullptr;
+    std::uint64_t load = 0;
+    ~kept_context() { SSL_CTX_free(ctx); }
+};
+
+std::unique_ptr<SSL_CTX, free_ctx> current_context() {
+    static kept_context kept;
+    std::uint64_t load = socket_security_params_load();
+    if (kept.ctx && kept.load != load) {
+        SSL_CTX_free(kept.ctx);  // built from replaced parameters
+        kept.ctx = nullptr;
+    }
+    if (!kept.ctx) {
+        kept.ctx = make_context().release();
+        kept.load = load;
+    }
+    if (SSL_CTX_up_ref(kept.ctx) != 1) fail(net::tls_setup_text);
+    return std::unique_ptr<SSL_CTX, free_ctx>(kept.ctx);
+}
+
 class tls_channel : public channel {
 public:
     explicit tls_channel(net::handle socket) : socket_(socket) {}
@@ -193,7 +219,7 @@ public:
     }
 
     void start(const std::wstring& host, int security_level, int timeout_ms) {
-        ctx_ = make_context();
+        ctx_ = current_context();
         ssl_.reset(SSL_new(ctx_.get()));
         if (!ssl_) fail(net::tls_setup_text);
         attach_socket();
@@ -217,21 +243,44 @@ public:
     long read(char* buffer, std::size_t size) override {
         std::size_t got = 0;
         ERR_clear_error();
-        if (SSL_read_ex(ssl_.get(), buffer, size, &got) == 1) return static_cast<long>(got);
+        if (SSL_read_ex(ssl_.get(), buffer, size, &got) == 1) {
+            waiting_ = want::none;
+            return static_cast<long>(got);
+        }
         return failed(SSL_get_error(ssl_.get(), 0));
     }
 
     long write(const char* data, std::size_t size) override {
         std::size_t sent = 0;
         ERR_clear_error();
-        if (SSL_write_ex(ssl_.get(), data, size, &sent) == 1) return static_cast<long>(sent);
+        if (SSL_write_ex(ssl_.get(), data, size, &sent) == 1) {
+            waiting_ = want::none;
+            return static_cast<long>(sent);
+        }
         long result = failed(SSL_get_error(ssl_.get(), 0));
         if (result == 0) throw net::make_error(socket_code::closed_by_peer);
         return result;
     }
 
-    want waiting_for() const override { return waiting_; }
-    net::handle handle() const override { return socket_; }
+    // Waits inside the socket's first receive rather than before it, when
+    // nothing is held already and the last call did not need to write.
+    long read_within(char* buffer, std::size_t size, int timeout_ms) override {
+        if (SSL_pending(ssl_.get()) > 0 || waiting_ == want::write || timeout_ms == 0)
+            return channel::read_within(buffer, size, timeout_ms);
+        struct no_wait_after {
+            int& wait_ms;
+            ~no_wait_after() { wait_ms = 0; }  // also when the read throws
+        } reset{bio_wait_ms_};
+        bio_wait_ms_ = timeout_ms;
+        return read(buffer, size);
+    }
+
+    bool wait(bool for_write, int timeout_ms) override {
+        // Decrypted bytes already held are read without the socket.
+        if (!for_write && SSL_pending(ssl_.get()) > 0) return true;
+        bool socket_write = waiting_ == want::none ? for_write : waiting_ == want::write;
+        return net::wait(socket_, socket_write, timeout_ms);
+    }
 
 private:
     void attach_socket() {
@@ -321,7 +370,13 @@ private:
         BIO_clear_retry_flags(bio);
         if (size <= 0) return 0;
         try {
-            long count = net::receive_some(self->socket_, buffer, static_cast<std::size_t>(size));
+            // Only the first receive of a read_within() waits; the rest of
+            // a record that has begun is read as it comes.
+            int wait_ms = self->bio_wait_ms_;
+            self->bio_wait_ms_ = 0;
+            long count = wait_ms != 0 ? net::receive_within(self->socket_, buffer, static_cast<std::size_t>(size),
+                                                            wait_ms, self->kept_wait_ms_)
+                                      : net::receive_some(self->socket_, buffer, static_cast<std::size_t>(size));
             if (count < 0) BIO_set_retry_read(bio);
             return static_cast<int>(count);
         } catch (const socket_error& error) {
@@ -353,7 +408,10 @@ private:
     std::unique_ptr<SSL_CTX, free_ctx> ctx_;
     std::unique_ptr<SSL, free_ssl> ssl_;
     std::optional<socket_error> io_error_;
-    want waiting_ = want::none;
+    // What the last read or write that returned -1 needs of the socket.
+    enum class want { none, read, write } waiting_ = want::none;
+    int bio_wait_ms_ = 0;      // the next BIO receive may wait this long (0: not at all)
+    int kept_wait_ms_ = -2;    // the wait limit last set on the socket
     bool connected_ = false;
     bool broken_ = false;
 };

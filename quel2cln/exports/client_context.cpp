@@ -8,7 +8,7 @@ namespace quel {
 
 ClientContext::~ClientContext() { trace::stop(); }
 
-void ClientContext::set_last_error(const std::string& text) noexcept {
+void ClientContext::set_last_error(const char* text) noexcept {
     try {
         last_error = std::make_unique<std::string>(text);
         if (trace::on()) trace::write("failure", trace::text_field("error", text));
@@ -29,7 +29,7 @@ bool ClientContext::retry_after_socket_error(int attempt, const orbl::socket_err
         return true;
     }
     try {
-        set_last_error("(" + std::to_string(code) + ") " + error.what());
+        set_last_error(("(" + std::to_string(code) + ") " + error.what()).c_str());
     } catch (...) {
         set_last_error(error.what());
     }

@@ -23,7 +23,9 @@ public:
     ClientContext& operator=(const ClientContext&) = delete;
 
     void clear_last_error() noexcept { last_error.reset(); }
-    void set_last_error(const std::string& text) noexcept;
+    // Builds the kept text in place: one copy, and no allocation outside the
+    // guard (a failure to allocate must not escape a call frame).
+    void set_last_error(const char* text) noexcept;
     void drop_connection() noexcept { connection.reset(); }
     // After a socket error: true (connection dropped) when the call should
     // run again; false with the last error set to "(code) text" otherwise.
@@ -37,7 +39,7 @@ public:
     // The call frame around one export: runs `attempt_once` after clearing
     // the last error, runs it again after a broken connection while tries
     // remain, and turns every failure into false plus a last error text.
-    // `attempt_once` copies the host's texts and, for an operation, calls
+    // `attempt_once` reads the host's texts and, for an operation, calls
     // ensure_connection() itself, so that every try starts afresh.
     template <typename Try>
     bool run_call(Try&& attempt_once) noexcept;

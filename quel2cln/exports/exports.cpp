@@ -3,6 +3,7 @@
 #include "quel2cln.h"
 
 #include <string>
+#include <string_view>
 
 #include "components/trace.h"
 #include "exports/client_context.h"
@@ -12,9 +13,9 @@ namespace {
 
 quel::ClientContext context;
 
-// A host text: null is taken as empty; bytes are copied unchanged.
-std::string text(const char* value) {
-    return value ? std::string(value) : std::string();
+// A host text, read in place (never copied whole): null is taken as empty.
+std::string_view text(const char* value) {
+    return value ? std::string_view(value) : std::string_view();
 }
 
 }  // namespace
@@ -22,7 +23,7 @@ std::string text(const char* value) {
 extern "C" {
 
 QM2_API bool QM2_CALL qm2_Init(const char* host, int port) {
-    return context.run_call([&] { context.load_settings(text(host), port); });
+    return context.run_call([&] { context.load_settings(std::string(text(host)), port); });
 }
 
 QM2_API bool QM2_CALL qm2_Done(void) {
@@ -40,33 +41,31 @@ QM2_API bool QM2_CALL qm2_LastError(char* buffer, unsigned int length) {
 
 QM2_API bool QM2_CALL qm2_ExecSQL(const char* text1, const char* text2, const char* text3) {
     return context.run_call([&] {
-        std::string t1 = text(text1), t2 = text(text2), t3 = text(text3);
-        context.ensure_connection().exec_sql(t1, t2, t3);
+        context.ensure_connection().exec_sql(text(text1), text(text2), text(text3));
     });
 }
 
 QM2_API bool QM2_CALL qm2_GetAutoInc(const char* text1, const char* text2, const char* text3,
                                      bool* no_value, unsigned int* value) {
     return context.run_call([&] {
-        std::string t1 = text(text1), t2 = text(text2), t3 = text(text3);
-        context.ensure_connection().get_auto_inc(t1, t2, t3, no_value, value);
+        context.ensure_connection().get_auto_inc(text(text1), text(text2), text(text3), no_value,
+                                                 value);
     });
 }
 
 QM2_API bool QM2_CALL qm2_CalcAutoInc(const char* text1, const char* text2, const char* text3,
                                       const char* field_list, unsigned int* value) {
     return context.run_call([&] {
-        std::string t1 = text(text1), t2 = text(text2), t3 = text(text3), fields = text(field_list);
-        context.ensure_connection().calc_auto_inc(t1, t2, t3, fields, value);
+        context.ensure_connection().calc_auto_inc(text(text1), text(text2), text(text3),
+                                                  text(field_list), value);
     });
 }
 
 QM2_API bool QM2_CALL qm2_SaveResult(const char* text1, const char* text2, const char* text3,
                                      const char* text4, const char* text5) {
     return context.run_call([&] {
-        std::string t1 = text(text1), t2 = text(text2), t3 = text(text3), t4 = text(text4),
-                    t5 = text(text5);
-        context.ensure_connection().save_result(t1, t2, t3, t4, t5);
+        context.ensure_connection().save_result(text(text1), text(text2), text(text3), text(text4),
+                                                text(text5));
     });
 }
 
@@ -74,9 +73,8 @@ QM2_API bool QM2_CALL qm2_Lock(const char* text1, const char* text2, int lock_mo
                                const char* text4, unsigned int number, bool* lock_result,
                                char* reply_text, unsigned int reply_text_len) {
     return context.run_call([&] {
-        std::string t1 = text(text1), t2 = text(text2), t4 = text(text4);
-        context.ensure_connection().lock(t1, t2, lock_mode, t4, number, lock_result, reply_text,
-                                         reply_text_len);
+        context.ensure_connection().lock(text(text1), text(text2), lock_mode, text(text4), number,
+                                         lock_result, reply_text, reply_text_len);
     });
 }
 

@@ -3,11 +3,9 @@
 
 namespace quel {
 
-void Connection::get_auto_inc(const std::string& text1, const std::string& text2,
-                              const std::string& text3, bool* no_value, unsigned int* value) {
-    orbl::out_serialize writer;
-    writer << text1 << text2 << text3;
-    auto reply = exchange(GetAutoInc, writer);
+void Connection::get_auto_inc(std::string_view text1, std::string_view text2,
+                              std::string_view text3, bool* no_value, unsigned int* value) {
+    auto reply = exchange(GetAutoInc, [&](auto& out) { out << text1 << text2 << text3; });
 
     orbl::in_serialize reader(reply->data_begin(), reply->data_end());
     bool flag = true;
@@ -19,15 +17,15 @@ void Connection::get_auto_inc(const std::string& text1, const std::string& text2
     if (value) *value = number;
 }
 
-void Connection::calc_auto_inc(const std::string& text1, const std::string& text2,
-                               const std::string& text3, const std::string& field_list,
+void Connection::calc_auto_inc(std::string_view text1, std::string_view text2,
+                               std::string_view text3, std::string_view field_list,
                                unsigned int* value) {
     // A malformed list is refused before anything is sent.
     auto entries = parse_field_list(field_list);
-    orbl::out_serialize writer;
-    writer << text1 << text2 << text3 << static_cast<unsigned int>(entries.size());
-    for (const auto& entry : entries) writer << entry.first << entry.second;
-    auto reply = exchange(CalcAutoInc, writer);
+    auto reply = exchange(CalcAutoInc, [&](auto& out) {
+        out << text1 << text2 << text3 << static_cast<unsigned int>(entries.size());
+        for (const auto& entry : entries) out << entry.first << entry.second;
+    });
 
     orbl::in_serialize reader(reply->data_begin(), reply->data_end());
     unsigned int number = 0;

@@ -2,11 +2,9 @@
 
 namespace quel {
 
-void Connection::exec_sql(const std::string& text1, const std::string& text2,
-                          const std::string& text3) {
-    orbl::out_serialize writer;
-    writer << text1 << text2 << text3;
-    exchange(ExecSQL, writer);  // the Reply is the whole acknowledgement
+void Connection::exec_sql(std::string_view text1, std::string_view text2, std::string_view text3) {
+    exchange(ExecSQL, [&](auto& out) { out << text1 << text2 << text3; });
+    // The Reply is the whole acknowledgement.
 }
 
 }  // namespace quel

@@ -18,8 +18,8 @@ std::vector<std::string> split(const std::string& text, char delimiter) {
     }
 }
 
-std::vector<std::pair<std::string, std::string>> parse_field_list(const std::string& field_list) {
-    std::string text = field_list;
+std::vector<std::pair<std::string, std::string>> parse_field_list(std::string_view field_list) {
+    std::string text(field_list);
     text.erase(std::remove(text.begin(), text.end(), ' '), text.end());
     text.erase(std::remove(text.begin(), text.end(), '.'), text.end());
 

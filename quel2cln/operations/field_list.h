@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -11,6 +12,6 @@ std::vector<std::string> split(const std::string& text, char delimiter);
 // Parses a field list "a:b, c:d": spaces and full stops are removed, entries
 // are separated by commas and hold exactly two non-empty parts separated by
 // colons. Throws client_error "invalid field list format" otherwise.
-std::vector<std::pair<std::string, std::string>> parse_field_list(const std::string& field_list);
+std::vector<std::pair<std::string, std::string>> parse_field_list(std::string_view field_list);
 
 }  // namespace quel

@@ -5,14 +5,14 @@
 
 namespace quel {
 
-void Connection::lock(const std::string& text1, const std::string& text2, int lock_mode,
-                      const std::string& text4, unsigned int number, bool* lock_result,
+void Connection::lock(std::string_view text1, std::string_view text2, int lock_mode,
+                      std::string_view text4, unsigned int number, bool* lock_result,
                       char* reply_text, unsigned int reply_text_len) {
     if (lock_mode < -1 || lock_mode > 1) throw client_error(invalid_lock_mode_text);
-    orbl::out_serialize writer;
-    writer << text1 << text2 << lock_mode;
-    if (lock_mode != -1) writer << text4 << number;
-    auto reply = exchange(Lock, writer);
+    auto reply = exchange(Lock, [&](auto& out) {
+        out << text1 << text2 << lock_mode;
+        if (lock_mode != -1) out << text4 << number;
+    });
 
     orbl::in_serialize reader(reply->data_begin(), reply->data_end());
     if (lock_mode == -1) {

@@ -2,12 +2,11 @@
 
 namespace quel {
 
-void Connection::save_result(const std::string& text1, const std::string& text2,
-                             const std::string& text3, const std::string& text4,
-                             const std::string& text5) {
-    orbl::out_serialize writer;
-    writer << text1 << text2 << text3 << text4 << text5;
-    exchange(SaveResult, writer);  // the Reply is the whole acknowledgement
+void Connection::save_result(std::string_view text1, std::string_view text2,
+                             std::string_view text3, std::string_view text4,
+                             std::string_view text5) {
+    exchange(SaveResult, [&](auto& out) { out << text1 << text2 << text3 << text4 << text5; });
+    // The Reply is the whole acknowledgement.
 }
 
 }  // namespace quel

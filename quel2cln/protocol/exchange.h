@@ -12,4 +12,8 @@ namespace quel {
 // other type client_error "unexpected message".
 std::unique_ptr<IMessage> receive_reply(orbl::IClientSocket& socket);
 
+// The two halves of receive_reply: the next whole message, and its check.
+std::unique_ptr<IMessage> next_message(orbl::IClientSocket& socket);
+std::unique_ptr<IMessage> take_reply(std::unique_ptr<IMessage> message);
+
 }  // namespace quel

@@ -53,6 +53,19 @@ void Message::write_header(int type) {
     buffer.insert(buffer.end(), 11, '\0');
 }
 
+Message::Message(MessageType type, std::uint64_t data_size) {
+    // Refused before the buffer is allocated, so a host's oversized text
+    // costs nothing beyond itself.
+    if (data_size > MaxMessageDataSize) throw msg_error(frame_text::too_big);
+    packet_.modify_data().reserve(MessageHeaderSize + static_cast<std::size_t>(data_size));
+    write_header(type);
+}
+
+void Message::end_payload() {
+    auto& buffer = packet_.modify_data();
+    put_u32(buffer.data() + size_offset, static_cast<std::uint32_t>(buffer.size() - MessageHeaderSize));
+}
+
 void Message::set_data(const orbl::serialize_base& writer) {
     auto& buffer = packet_.modify_data();
     // The frame cannot carry more, and no server accepts it: refuse before
@@ -86,6 +99,9 @@ std::unique_ptr<IMessage> make_message(MessageType type) {
 
 std::unique_ptr<IMessage> receive_message(orbl::IClientSocket& socket) {
     auto message = std::make_unique<Message>();
+    // Room for a header and a short payload: most replies need no second
+    // allocation.
+    message->reserve(64);
     if (!message->receive(socket)) return nullptr;
     return message;
 }

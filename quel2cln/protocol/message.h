@@ -48,6 +48,11 @@ class Message : public IMessage {
 public:
     Message() = default;
     explicit Message(MessageType type) { write_header(type); }
+    // A request with room for exactly `data_size` payload bytes behind its
+    // header, to be appended to payload() and closed with end_payload().
+    // A size above MaxMessageDataSize throws msg_error "message data too
+    // big" before anything is allocated for it.
+    Message(MessageType type, std::uint64_t data_size);
 
     int get_type() const override;
     std::vector<char>::const_iterator data_begin() const override;
@@ -56,6 +61,10 @@ public:
     bool send(orbl::IClientSocket& socket) override;
 
     void write_header(int type);
+    std::vector<char>& payload() { return packet_.modify_data(); }
+    void reserve(std::size_t bytes) { packet_.modify_data().reserve(bytes); }
+    // Sets data_size to the bytes appended behind the header.
+    void end_payload();
     // Receives and validates one message into this empty message. False when
     // nothing arrived; frame faults throw msg_error.
     bool receive(orbl::IClientSocket& socket);

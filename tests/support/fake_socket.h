@@ -6,6 +6,7 @@
 
 #include <deque>
 #include <memory>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -32,6 +33,7 @@ struct FakeScript {
     bool send_result = true;
     bool send_throws = false;     // send_packet throws socket_error 10054
     bool timeout_throws = false;  // set_timeout throws socket_error 10022
+    bool tail_out_of_memory = false;  // receive_tail throws std::bad_alloc
 
     std::vector<std::string> sent;
     std::vector<std::size_t> tail_requests;
@@ -59,6 +61,7 @@ public:
 
     bool receive_tail(orbl::socket_packet& packet, std::size_t count) override {
         script_->tail_requests.push_back(count);
+        if (script_->tail_out_of_memory) throw std::bad_alloc();
         if (script_->tail.size() < count) return false;
         std::vector<char>& data = packet.modify_data();
         data.insert(data.end(), script_->tail.begin(), script_->tail.begin() + count);

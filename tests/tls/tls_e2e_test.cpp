@@ -216,6 +216,25 @@ TEST_F(TlsEndToEnd, RelativeFileNamesAreTakenFromTheLibraryDirectory) {
     EXPECT_EQ(front.handshakes(), 1);
 }
 
+// The trust is read once per qm2_Init: a reconnect does not read the CA
+// file again, the next qm2_Init does.
+TEST_F(TlsEndToEnd, TrustIsLoadedOncePerInit) {
+    TlsFront front(server.port(), pki().server);
+    ASSERT_TRUE(front.ok());
+    load({2, "ca.pem"});
+    const std::string ca = tp::join_path(lib->dir(), "ca.pem");
+    ASSERT_TRUE(tp::copy_file(file("ca.pem"), ca));
+    ASSERT_TRUE(lib->Init("127.0.0.1", front.port()));
+    EXPECT_EQ(exec(), "");
+    ASSERT_TRUE(tp::write_file(ca, "not a certificate"));
+    lib->Done();
+    EXPECT_EQ(exec(), "");
+    ASSERT_TRUE(lib->Init("127.0.0.1", front.port()));
+    lib->Done();
+    EXPECT_EQ(exec().substr(0, 19), "cannot read CA file");
+    EXPECT_EQ(front.handshakes(), 2);
+}
+
 TEST_F(TlsEndToEnd, TraceNamesTheSessionButNeverTheKeyOrItsPassword) {
     TlsFront front(server.port(), pki().server, &pki().ca);
     ASSERT_TRUE(front.ok());

@@ -27,8 +27,6 @@ public:
     void record_refused(unsigned long connection, int type, const std::string& reason);
 
 private:
-    void write(const nlohmann::ordered_json& entry);
-
     std::FILE* file_ = nullptr;
     bool owned_ = false;
 };

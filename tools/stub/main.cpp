@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -22,6 +24,7 @@ constexpr int exit_usage = 2;
 
 const char* const usage_text =
     "usage: quelmar-stub [--listen HOST:PORT] [--rules FILE] [--journal FILE]\n"
+    "                    [--max-connections N] [--idle-timeout SECONDS]\n"
     "                    [--tls-cert FILE [--tls-key FILE] [--tls-client-ca FILE]]\n"
     "\n"
     "A stand-in Quelmar server for tests. Without rules it answers every\n"
@@ -32,6 +35,12 @@ const char* const usage_text =
     "  --rules FILE        JSON rules file: matches and answers, tried in order\n"
     "  --journal FILE      append one JSON line per request received ('-' for\n"
     "                      standard output)\n"
+    "  --max-connections N  connections served at once, 1 to 100000 (default\n"
+    "                      256); at the limit a new connection closes the one\n"
+    "                      that has waited longest on its client, or is closed\n"
+    "                      at once when every connection is busy answering\n"
+    "  --idle-timeout SECONDS  close a connection after this long without a\n"
+    "                      byte in or out, 0 to 86400, 0 for never (default 300)\n"
     "  --tls-cert FILE     speak TLS, showing this PEM certificate (followed by\n"
     "                      its chain, if any)\n"
     "  --tls-key FILE      PEM key of the certificate, not encrypted (default:\n"
@@ -66,6 +75,33 @@ bool install_stop_signals() {
     return true;
 }
 
+// A whole number in [lo, hi], digits only.
+bool parse_count(const std::string& text, long lo, long hi, long& out) {
+    if (text.empty() || text.size() > 9 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    out = std::stol(text);
+    return out >= lo && out <= hi;
+}
+
+// Raises the descriptor limit to what `connections` need (up to the hard
+// limit) and returns how many connections the limit allows.
+std::size_t fit_descriptors(std::size_t connections, std::size_t per_connection) {
+    constexpr std::size_t reserve = 32;  // listeners, journal, standard streams
+    const rlim_t needed = connections * per_connection + reserve;
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return connections;
+    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < needed) {
+        rlimit raised = limit;
+        raised.rlim_cur = limit.rlim_max == RLIM_INFINITY ? needed : std::min(needed, limit.rlim_max);
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+    }
+    if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= needed) return connections;
+    const std::size_t fit =
+        limit.rlim_cur > reserve ? (limit.rlim_cur - reserve) / per_connection : 1;
+    return std::max<std::size_t>(fit, 1);
+}
+
 int usage_error(const std::string& text) {
     std::cerr << "quelmar-stub: " << text << "\n(see quelmar-stub --help)" << std::endl;
     return exit_usage;
@@ -75,7 +111,7 @@ int usage_error(const std::string& text) {
 
 int main(int argc, char** argv) {
     std::string listen_text = "127.0.0.1:0";
-    std::string rules_path, journal_path;
+    std::string rules_path, journal_path, max_text = "256", idle_text = "300";
     stub::tls_settings tls;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -86,6 +122,8 @@ int main(int argc, char** argv) {
         std::string* target = arg == "--listen"    ? &listen_text
                               : arg == "--rules"   ? &rules_path
                               : arg == "--journal" ? &journal_path
+                              : arg == "--max-connections" ? &max_text
+                              : arg == "--idle-timeout" ? &idle_text
                               : arg == "--tls-cert" ? &tls.cert_file
                               : arg == "--tls-key" ? &tls.key_file
                               : arg == "--tls-client-ca" ? &tls.client_ca_file
@@ -98,6 +136,12 @@ int main(int argc, char** argv) {
     stub::listen_address address;
     if (!stub::parse_listen(listen_text, address))
         return usage_error("invalid listen address \"" + listen_text + "\" (expected HOST:PORT)");
+
+    long max_connections = 0, idle_seconds = 0;
+    if (!parse_count(max_text, 1, 100000, max_connections))
+        return usage_error("--max-connections must be a number from 1 to 100000");
+    if (!parse_count(idle_text, 0, 86400, idle_seconds))
+        return usage_error("--idle-timeout must be a number of seconds from 0 to 86400");
 
     if (tls.cert_file.empty() && !(tls.key_file.empty() && tls.client_ca_file.empty()))
         return usage_error("--tls-key and --tls-client-ca need --tls-cert");
@@ -123,8 +167,18 @@ int main(int argc, char** argv) {
         return exit_failure;
     }
 
+    // A TLS connection holds three descriptors: the client's, and both ends
+    // of its loopback link to the plain server.
+    stub::server_limits limits;
+    limits.idle_timeout_ms = idle_seconds * 1000;
+    const std::size_t per_connection = tls.cert_file.empty() ? 1 : 3;
+    limits.max_connections = fit_descriptors(static_cast<std::size_t>(max_connections), per_connection);
+    if (limits.max_connections < static_cast<std::size_t>(max_connections))
+        std::cerr << "quelmar-stub: the descriptor limit allows " << limits.max_connections
+                  << " connections" << std::endl;
+
     stub::responder answers(std::move(rules));
-    stub::server server(answers, journal);
+    stub::server server(answers, journal, limits);
     // With TLS, the plain server listens on loopback only and the TLS front
     // takes the public address.
     std::unique_ptr<stub::tls_front> front;
@@ -133,7 +187,7 @@ int main(int argc, char** argv) {
         if (tls.cert_file.empty()) {
             bound = server.listen(address);
         } else {
-            front = std::make_unique<stub::tls_front>(tls);
+            front = std::make_unique<stub::tls_front>(tls, limits);
             const std::string inner = server.listen(stub::listen_address{});
             bound = front->listen(address);
             front->start(std::stoi(inner.substr(inner.rfind(':') + 1)));

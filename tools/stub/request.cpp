@@ -1,11 +1,10 @@
 #include "request.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "components/serializer.h"
 #include "protocol/message.h"
-
-#include "../common/text.h"
 
 namespace stub {
 namespace {
@@ -55,6 +54,18 @@ field number_field(std::int64_t n) {
 
 }  // namespace
 
+std::uint32_t read_u32_le(const char* at) { return orbl::read_u32_le(at); }
+
+void field::add_pair(std::string_view first, std::string_view second) {
+    for (const std::string_view t : {first, second}) {
+        char prefix[4];
+        orbl::write_u32_le(prefix, static_cast<std::uint32_t>(t.size()));
+        text.append(prefix, sizeof prefix);
+        text.append(t);
+    }
+    ++pair_count;
+}
+
 std::string field::match_text() const {
     switch (what) {
     case kind::text: return text;
@@ -62,10 +73,13 @@ std::string field::match_text() const {
     case kind::pairs: break;
     }
     std::string out;
-    for (const auto& [first, second] : pairs) {
+    out.reserve(text.size() / 4);
+    for_each_pair([&out](std::string_view first, std::string_view second) {
         if (!out.empty()) out += ',';
-        out += first + ':' + second;
-    }
+        out.append(first);
+        out += ':';
+        out.append(second);
+    });
     return out;
 }
 
@@ -131,13 +145,17 @@ request decode_request(int type, std::vector<char>::const_iterator begin,
         in >> count;
         field pairs;
         pairs.what = field::kind::pairs;
-        // No reserve: the count comes from the client; every pair read is
-        // checked against the bytes present.
-        for (unsigned int i = 0; i < count; ++i) {
-            std::string first, second;
-            in >> first >> second;
-            pairs.pairs.emplace_back(std::move(first), std::move(second));
-        }
+        // Every pair is checked against the bytes present, then the list is
+        // kept as it came: the count comes from the client, so nothing is
+        // sized by it.
+        const auto start = end - static_cast<std::ptrdiff_t>(in.remaining());
+        std::string first, second;
+        for (unsigned int i = 0; i < count; ++i) in >> first >> second;
+        const auto stop = end - static_cast<std::ptrdiff_t>(in.remaining());
+        // resize and copy: assign() from iterators would build a temporary.
+        pairs.text.resize(static_cast<std::size_t>(stop - start));
+        std::copy(start, stop, pairs.text.begin());
+        pairs.pair_count = count;
         req.fields.emplace_back("fields", std::move(pairs));
         break;
     }
@@ -158,22 +176,6 @@ request decode_request(int type, std::vector<char>::const_iterator begin,
     default: break;
     }
     return req;
-}
-
-void add_fields(const request& req, nlohmann::ordered_json& out) {
-    for (const auto& [name, f] : req.fields) {
-        switch (f.what) {
-        case field::kind::text: out[name] = tools::json_text(f.text); break;
-        case field::kind::integer: out[name] = f.number; break;
-        case field::kind::pairs: {
-            auto list = nlohmann::ordered_json::array();
-            for (const auto& [first, second] : f.pairs)
-                list.push_back(nlohmann::ordered_json::array({tools::json_text(first), tools::json_text(second)}));
-            out[name] = std::move(list);
-            break;
-        }
-        }
-    }
 }
 
 }  // namespace stub

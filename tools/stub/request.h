@@ -4,24 +4,47 @@
 
 #include <cstdint>
 #include <string>
-#include <utility>
+#include <string_view>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 namespace stub {
+
+std::uint32_t read_u32_le(const char* at);
 
 struct field {
     enum class kind { text, integer, pairs };
 
     kind what = kind::text;
-    std::string text;                                        // kind::text: raw bytes
-    std::int64_t number = 0;                                 // kind::integer
-    std::vector<std::pair<std::string, std::string>> pairs;  // kind::pairs
+    // kind::text: the raw bytes. kind::pairs: the pairs as on the wire, each
+    // text a 4-byte little-endian length and its bytes, so a list costs its
+    // wire size and not a string object per text.
+    std::string text;
+    std::int64_t number = 0;  // kind::integer
+    std::size_t pair_count = 0;
+
+    void add_pair(std::string_view first, std::string_view second);
+    // Calls visit(first, second) for every pair, in order.
+    template <class Visit>
+    void for_each_pair(Visit visit) const {
+        std::size_t at = 0;
+        for (std::size_t i = 0; i < pair_count; ++i) {
+            const std::string_view first = next_text(at);
+            const std::string_view second = next_text(at);
+            visit(first, second);
+        }
+    }
 
     // The text a rule matches against: the bytes, the number in decimal, or
-    // the pairs as "a:b,c:d".
+    // the pairs as "a:b,c:d" (never longer than the pairs' wire form).
     std::string match_text() const;
+
+private:
+    std::string_view next_text(std::size_t& at) const {
+        const std::uint32_t size = read_u32_le(text.data() + at);
+        const std::string_view out(text.data() + at + 4, size);
+        at += 4 + size;
+        return out;
+    }
 };
 
 struct request {
@@ -48,9 +71,5 @@ std::string field_names(int type);
 // truncated". Bytes after the last field are ignored, as the library does.
 request decode_request(int type, std::vector<char>::const_iterator begin,
                        std::vector<char>::const_iterator end);
-
-// The journal's view of the fields: texts as JSON text or {"hex": ...},
-// numbers as numbers, pairs as [[first, second], ...].
-void add_fields(const request& req, nlohmann::ordered_json& out);
 
 }  // namespace stub

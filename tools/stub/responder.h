@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <map>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "request.h"
@@ -34,8 +33,10 @@ private:
     std::uint32_t next_counter(const request& req);
 
     std::vector<rule> rules_;
-    // Per distinct (text1, text2, text3): the last number handed out.
-    std::map<std::tuple<std::string, std::string, std::string>, std::uint32_t> counters_;
+    // Per distinct (text1, text2, text3), keyed by their SHA-256 digest so
+    // that a key costs 32 bytes however long the texts: the last number
+    // handed out.
+    std::map<std::string, std::uint32_t> counters_;
 };
 
 // One frame: the 32-byte header for `type` and the payload.

@@ -1,5 +1,6 @@
 #include "rules.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -14,14 +15,12 @@ using json = nlohmann::json;
 
 std::size_t line_of(const std::string& text, std::size_t offset) {
     if (offset > text.size()) offset = text.size();
-    std::size_t line = 1;
-    for (std::size_t i = 0; i < offset; ++i)
-        if (text[i] == '\n') ++line;
-    return line;
+    return 1 + static_cast<std::size_t>(std::count(text.begin(), text.begin() + offset, '\n'));
 }
 
-// An input iterator over the text that counts how far the JSON reader got,
-// so the lines of rules and keys can be found.
+// An input iterator over the text that counts the lines the JSON reader has
+// passed, so the lines of rules, keys and errors are known without scanning
+// the text again (which would make loading quadratic).
 struct counting_iterator {
     using iterator_category = std::input_iterator_tag;
     using value_type = char;
@@ -30,12 +29,15 @@ struct counting_iterator {
     using reference = const char&;
 
     const char* at;
-    std::size_t* consumed;
+    const char* begin;
+    std::size_t* line;  // line of the character before the last one taken
 
     reference operator*() const { return *at; }
+    // The reader takes one character beyond each token: the line counts the
+    // breaks before that character, so a value that ends a line is on it.
     counting_iterator& operator++() {
+        if (at != begin && at[-1] == '\n') ++*line;
         ++at;
-        ++*consumed;
         return *this;
     }
     counting_iterator operator++(int) {
@@ -51,8 +53,7 @@ struct counting_iterator {
 // starts. Only positions are kept; the values come from json::parse.
 class position_reader : public json::json_sax_t {
 public:
-    position_reader(const std::string& text, const std::size_t& consumed)
-        : text_(text), consumed_(consumed) {}
+    explicit position_reader(const std::size_t& line) : line_(line) {}
 
     std::vector<std::size_t> rule_lines;
     std::vector<std::map<std::string, std::size_t>> key_lines;
@@ -113,16 +114,15 @@ private:
         stack_.pop_back();
         return true;
     }
-    std::size_t here() const { return line_of(text_, consumed_ == 0 ? 0 : consumed_ - 1); }
+    std::size_t here() const { return line_; }
 
-    const std::string& text_;
-    const std::size_t& consumed_;
+    const std::size_t& line_;
     std::vector<level> stack_;
 };
 
 // The reason part of a parse error of the JSON reader, without its prefix
 // and position (the caller reports the line itself).
-std::string parse_reason(const json::parse_error& e) {
+std::string parse_reason(const json::exception& e) {
     std::string what = e.what();
     const auto column = what.find("column ");
     if (column != std::string::npos) {
@@ -224,19 +224,28 @@ private:
         if (v.is_object() && v.size() == 1 && v.contains("regex")) {
             if (!v.at("regex").is_string()) fail(key, "\"regex\" must be a string");
             fm.pattern_text = v.at("regex").get<std::string>();
-            try {
-                fm.pattern.emplace(fm.pattern_text, std::regex::ECMAScript);
-            } catch (const std::regex_error&) {
-                fail(key, "invalid regular expression for \"" + name + "\"");
-            }
+            fm.pattern = compile(fm.pattern_text);
+            if (!fm.pattern->ok())
+                fail(key, "invalid regular expression for \"" + name + "\": " + fm.pattern->error());
         } else if (kind == field::kind::integer) {
             if (!v.is_number_integer())
                 fail(key, "\"" + name + "\" must be an integer or {\"regex\": \"...\"}");
-            fm.exact = std::to_string(v.get<std::int64_t>());
+            // lock_mode is signed and number unsigned, both 32 bits.
+            fm.exact = std::to_string(integer(v, key, INT32_MIN, UINT32_MAX));
         } else {
             fm.exact = bytes(v, key);
         }
         return fm;
+    }
+
+    // Patterns work on bytes (Latin-1 to the engine), as the fields are raw
+    // bytes that need not be UTF-8. Errors go into the rules error, not to
+    // standard error.
+    static std::shared_ptr<const re2::RE2> compile(const std::string& text) {
+        re2::RE2::Options options;
+        options.set_encoding(re2::RE2::Options::EncodingLatin1);
+        options.set_log_errors(false);
+        return std::make_shared<const re2::RE2>(text, options);
     }
 
     void read_action(const json& j, rule& r) const {
@@ -320,10 +329,15 @@ const char* action_name(action a) {
     return "reply";
 }
 
-bool field_match::matches(const field& f) const {
-    const std::string text = f.match_text();
-    if (pattern) return std::regex_search(text, *pattern);
+bool field_match::matches_text(const std::string& text) const {
+    if (pattern) return re2::RE2::PartialMatch(text, *pattern);
     return text == exact;
+}
+
+bool field_match::matches(const field& f) const {
+    // A text is matched in place; only numbers and pairs need a text made.
+    if (f.what == field::kind::text) return matches_text(f.text);
+    return matches_text(f.match_text());
 }
 
 bool rule::matches(const request& req) const {
@@ -336,12 +350,18 @@ bool rule::matches(const request& req) const {
 }
 
 std::vector<rule> parse_rules(const std::string& text) {
+    std::size_t line = 1;
+    const counting_iterator first{text.data(), text.data(), &line};
+    const counting_iterator last{text.data() + text.size(), text.data(), &line};
     json doc;
     try {
-        doc = json::parse(text);
+        doc = json::parse(first, last);
     } catch (const json::parse_error& e) {
         const std::size_t at = e.byte == 0 ? 0 : e.byte - 1;
         throw rules_error("line " + std::to_string(line_of(text, at)) + ": " + parse_reason(e));
+    } catch (const json::exception& e) {
+        // A number too large for a double, for one.
+        throw rules_error("line " + std::to_string(line) + ": " + parse_reason(e));
     }
     if (!doc.is_object() || !doc.contains("rules") || !doc.at("rules").is_array())
         throw rules_error("line 1: the file must be an object with a \"rules\" array");
@@ -349,17 +369,22 @@ std::vector<rule> parse_rules(const std::string& text) {
         if (key != "rules") throw rules_error("line 1: unknown key \"" + key + "\"");
     }
 
-    std::size_t consumed = 0;
-    position_reader where(text, consumed);
-    const counting_iterator first{text.data(), &consumed};
-    const counting_iterator last{text.data() + text.size(), &consumed};
+    line = 1;
+    position_reader where(line);
     json::sax_parse(first, last, &where);
 
     rule_builder builder(where);
     std::vector<rule> rules;
     const json& list = doc.at("rules");
+    rules.reserve(list.size());
     for (std::size_t i = 0; i < list.size(); ++i) {
-        rules.push_back(builder.build(list.at(i), i));
+        try {
+            rules.push_back(builder.build(list.at(i), i));
+        } catch (const json::exception& e) {
+            // Every value is checked before use; this is the last guard.
+            throw rules_error("line " + std::to_string(where.rule_lines.at(i)) + ": rule " +
+                              std::to_string(i + 1) + ": " + parse_reason(e));
+        }
     }
     return rules;
 }

@@ -4,11 +4,13 @@
 // docs/tools.md.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
-#include <regex>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include <re2/re2.h>
 
 #include "request.h"
 
@@ -22,11 +24,13 @@ public:
 
 struct field_match {
     std::string name;
-    std::string exact;                  // used when pattern is empty
-    std::optional<std::regex> pattern;  // searched in the field's match text
+    std::string exact;  // used when pattern is empty
+    // Searched for in the field's match text, in time linear in the text.
+    std::shared_ptr<const re2::RE2> pattern;
     std::string pattern_text;
 
     bool matches(const field& f) const;
+    bool matches_text(const std::string& text) const;
 };
 
 // Reply fields given by the rule; the rest take the stub's defaults.

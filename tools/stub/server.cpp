@@ -50,6 +50,7 @@ struct server::connection {
     bool header_checked = false;
     answer pending;  // the answer waiting for its delay
     std::int64_t due_ms = 0;
+    std::int64_t active_ms = 0;  // last byte in or out, or the end of a delay
     std::string out;
     std::size_t out_done = 0;
     after then = after::keep;
@@ -80,7 +81,8 @@ bool parse_listen(const std::string& text, listen_address& out) {
     return true;
 }
 
-server::server(responder& answers, journal& log) : answers_(answers), journal_(log) {}
+server::server(responder& answers, journal& log, const server_limits& limits)
+    : answers_(answers), journal_(log), limits_(limits) {}
 
 server::~server() {
     for (auto& c : connections_)
@@ -157,17 +159,27 @@ bool server::run(int stop_fd) {
             return false;
         }
         if (ready > 0 && fds[0].revents != 0) return true;
-        if (ready > 0 && fds[1].revents != 0) accept_all();
+        // Connections first: a request that came before a new connection
+        // has its answer under way before the limit is weighed.
         for (std::size_t i = 0; ready > 0 && i < owners.size(); ++i) {
             const short revents = fds[i + 2].revents;
             connection& c = *owners[i];
             if (revents == 0 || c.closed) continue;
-            if (c.now == connection::state::writing)
-                on_writable(c);
-            else
-                on_readable(c);
+            try {
+                if (c.now == connection::state::writing)
+                    on_writable(c);
+                else
+                    on_readable(c);
+            } catch (const std::exception& e) {
+                // Out of memory for one client's request costs that
+                // connection, not the server.
+                log_line("connection " + std::to_string(c.number) + ": " + e.what());
+                close_connection(c, false);
+            }
         }
+        if (ready > 0 && fds[1].revents != 0) accept_all();
         fire_due_delays();
+        close_idle();
         connections_.erase(std::remove_if(connections_.begin(), connections_.end(),
                                           [](const auto& c) { return c->closed; }),
                            connections_.end());
@@ -186,13 +198,53 @@ void server::accept_all() {
             }
             return;
         }
+        ++totals_.connections;
+        if (!make_room()) {
+            ++totals_.refused;
+            log_line("connection " + std::to_string(next_number_++) +
+                     ": refused, every connection is busy at the connection limit");
+            ::close(fd);
+            continue;
+        }
         const int on = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         auto c = std::make_unique<connection>();
         c->fd = fd;
         c->number = next_number_++;
+        c->active_ms = now_ms();
         connections_.push_back(std::move(c));
-        ++totals_.connections;
+    }
+}
+
+// At the limit, closes the connection that has waited longest on its
+// client. False when every connection is busy with an answer.
+bool server::make_room() {
+    std::size_t open = 0;
+    connection* oldest = nullptr;
+    for (auto& c : connections_) {
+        if (c->closed) continue;
+        ++open;
+        const bool waiting = c->now == connection::state::reading ||
+                             c->now == connection::state::discarding;
+        if (waiting && (oldest == nullptr || c->active_ms < oldest->active_ms)) oldest = c.get();
+    }
+    if (open < limits_.max_connections) return true;
+    if (oldest == nullptr) return false;
+    ++totals_.refused;
+    log_line("connection " + std::to_string(oldest->number) +
+             ": closed, the longest waiting at the connection limit");
+    close_connection(*oldest, false);
+    return true;
+}
+
+void server::close_idle() {
+    if (limits_.idle_timeout_ms <= 0) return;
+    const std::int64_t now = now_ms();
+    for (auto& c : connections_) {
+        if (c->closed || c->now == connection::state::delaying) continue;
+        if (now - c->active_ms < limits_.idle_timeout_ms) continue;
+        log_line("connection " + std::to_string(c->number) + ": closed, idle");
+        close_connection(*c, false);
     }
 }
 
@@ -200,30 +252,46 @@ void server::on_readable(connection& c) {
     char discard[4096];
     if (c.now == connection::state::discarding) {
         const ssize_t n = ::recv(c.fd, discard, sizeof discard, 0);
+        if (n > 0) c.active_ms = now_ms();
         if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
             close_connection(c, false);
         return;
     }
+    // A header just completed: its payload is read at once where the
+    // socket has it, so a request that arrived whole is answered (or under
+    // way) before new connections are weighed against the limit.
+    const bool had_header = c.header_checked;
+    if (read_request(c) && !had_header && c.header_checked && c.now == connection::state::reading)
+        read_request(c);
+}
+
+// One read of the request in progress. False when nothing more can be
+// read now (no bytes, the connection ended, or the request was handled).
+bool server::read_request(connection& c) {
     // Read no further than the end of the current message, so that a
     // following request stays in the socket until this one is answered.
     const std::size_t wanted =
         c.header_checked ? quel::MessageHeaderSize + c.data_size - c.in.size()
                          : quel::MessageHeaderSize - c.in.size();
     const std::size_t old_size = c.in.size();
-    c.in.resize(old_size + std::min(wanted, read_chunk));
+    const std::size_t step = std::min(wanted, read_chunk);
+    if (c.in.capacity() < old_size + step)  // grow geometrically, never past the message
+        c.in.reserve(std::min(old_size + wanted, std::max(2 * c.in.capacity(), old_size + step)));
+    c.in.resize(old_size + step);
     const ssize_t n = ::recv(c.fd, c.in.data() + old_size, c.in.size() - old_size, 0);
     c.in.resize(old_size + (n > 0 ? static_cast<std::size_t>(n) : 0));
+    if (n > 0) c.active_ms = now_ms();
     if (n < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
-        close_connection(c, false);  // reset by the client
-        return;
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            close_connection(c, false);  // reset by the client
+        return false;
     }
     if (n == 0) {
         if (!c.in.empty())
             log_line("connection " + std::to_string(c.number) + ": closed in the middle of a message (" +
                      std::to_string(c.in.size()) + " bytes received)");
         close_connection(c, false);
-        return;
+        return false;
     }
     if (!c.header_checked && c.in.size() == quel::MessageHeaderSize) {
         try {
@@ -231,12 +299,15 @@ void server::on_readable(connection& c) {
         } catch (const std::exception& e) {
             log_line("connection " + std::to_string(c.number) + ": invalid frame: " + e.what());
             close_connection(c, false);
-            return;
+            return false;
         }
         c.header_checked = true;
     }
-    if (c.header_checked && c.in.size() == quel::MessageHeaderSize + c.data_size)
+    if (c.header_checked && c.in.size() == quel::MessageHeaderSize + c.data_size) {
         handle_request(c);
+        return false;
+    }
+    return true;
 }
 
 void server::handle_request(connection& c) {
@@ -296,6 +367,7 @@ void server::on_writable(connection& c) {
             return;
         }
         c.out_done += static_cast<std::size_t>(n);
+        c.active_ms = now_ms();
     }
     finish_answer(c);
 }
@@ -324,11 +396,16 @@ void server::close_connection(connection& c, bool reset) {
 
 int server::poll_timeout() const {
     std::int64_t earliest = -1;
-    for (const auto& c : connections_)
-        if (c->now == connection::state::delaying && (earliest < 0 || c->due_ms < earliest))
-            earliest = c->due_ms;
+    const auto consider = [&earliest](std::int64_t due) {
+        if (earliest < 0 || due < earliest) earliest = due;
+    };
+    for (const auto& c : connections_) {
+        if (c->now == connection::state::delaying) consider(c->due_ms);
+        else if (limits_.idle_timeout_ms > 0) consider(c->active_ms + limits_.idle_timeout_ms);
+    }
     if (earliest < 0) return -1;
-    return static_cast<int>(std::max<std::int64_t>(0, earliest - now_ms()));
+    return static_cast<int>(std::min<std::int64_t>(
+        std::max<std::int64_t>(0, earliest - now_ms()), 60000));
 }
 
 void server::fire_due_delays() {
@@ -336,6 +413,7 @@ void server::fire_due_delays() {
     for (auto& c : connections_) {
         if (c->closed || c->now != connection::state::delaying || c->due_ms > now) continue;
         const answer a = std::move(c->pending);
+        c->active_ms = now;
         apply(*c, a);
     }
 }

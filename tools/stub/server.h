@@ -27,9 +27,21 @@ bool parse_listen(const std::string& text, listen_address& out);
 // std::runtime_error with the reason.
 int open_listener(const listen_address& address, bool nonblocking, std::string& bound_name);
 
+// Bounds on the clients of one server. At max_connections, a new
+// connection closes the connection that has waited longest on its client
+// (reading or discarding, by the time of its last byte); when none is
+// waiting, the new connection is closed at once.
+struct server_limits {
+    std::size_t max_connections = 256;
+    // A connection on which nothing arrives (or, while answering, nothing
+    // leaves) for this long is closed; 0: never. A delay set by a rule
+    // does not count.
+    std::int64_t idle_timeout_ms = 300000;
+};
+
 class server {
 public:
-    server(responder& answers, journal& log);
+    server(responder& answers, journal& log, const server_limits& limits = {});
     ~server();
     server(const server&) = delete;
     server& operator=(const server&) = delete;
@@ -46,6 +58,7 @@ public:
     struct counts {
         std::uint64_t connections = 0;
         std::uint64_t requests = 0;
+        std::uint64_t refused = 0;  // closed at once or evicted at the connection limit
     };
     counts totals() const { return totals_; }
 
@@ -54,6 +67,7 @@ private:
 
     void accept_all();
     void on_readable(connection& c);
+    bool read_request(connection& c);
     void on_writable(connection& c);
     void handle_request(connection& c);
     void apply(connection& c, const answer& a);
@@ -61,9 +75,12 @@ private:
     void close_connection(connection& c, bool reset);
     int poll_timeout() const;
     void fire_due_delays();
+    void close_idle();
+    bool make_room();
 
     responder& answers_;
     journal& journal_;
+    server_limits limits_;
     int listener_ = -1;
     bool accepting_ = true;
     std::vector<std::unique_ptr<connection>> connections_;

@@ -4,16 +4,18 @@
 // loopback, so rules, journal and actions work unchanged. A reset of the
 // plain side becomes a reset of the TLS connection; an orderly close
 // becomes close_notify and an orderly close.
+//
+// One thread relays every connection with non-blocking sockets and poll(),
+// so no client can block it, and stopping it never waits on a client.
 
 #include <openssl/ssl.h>
 
-#include <atomic>
-#include <condition_variable>
+#include <cstdint>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "server.h"
 
@@ -28,8 +30,10 @@ struct tls_settings {
 class tls_front {
 public:
     // Loads the files; throws std::runtime_error with a fixed text and
-    // OpenSSL's reason.
-    explicit tls_front(const tls_settings& settings);
+    // OpenSSL's reason. The limits are those of the plain server: the
+    // same connection limit and policy, and the idle time-out (the
+    // handshake has its own bound of 10 s).
+    tls_front(const tls_settings& settings, const server_limits& limits);
     ~tls_front();
     tls_front(const tls_front&) = delete;
     tls_front& operator=(const tls_front&) = delete;
@@ -37,22 +41,29 @@ public:
     // Binds the public address, as server::listen does; returns it.
     std::string listen(const listen_address& address);
     // Relays every connection accepted to `backend_port` on 127.0.0.1, on
-    // a thread of its own, until the destructor.
+    // a thread of its own, until the destructor. Throws std::runtime_error
+    // when the thread cannot be started.
     void start(int backend_port);
 
 private:
-    void accept_loop();
-    void serve(int client);
+    struct link;
+
+    void run();
+    bool accept_all();  // false: out of descriptors, stop accepting for now
+    bool make_room();
+    void pump(link& l, short backend_events);
+    bool handshake(link& l);
+    bool relay(link& l);
+    void close_link(link& l, bool reset);
+    int poll_timeout() const;
 
     SSL_CTX* ctx_ = nullptr;
+    server_limits limits_;
     int listener_ = -1;
     int backend_port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::thread acceptor_;
-    // Connection threads run detached; the destructor waits for them.
-    std::mutex mutex_;
-    std::condition_variable finished_;
-    int active_ = 0;
+    int wake_[2] = {-1, -1};  // written by the destructor to end the loop at once
+    std::thread loop_;
+    std::vector<std::unique_ptr<link>> links_;
 };
 
 }  // namespace stub

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -187,6 +188,24 @@ int stub_process::stop(int signal) {
     pid_ = -1;
     if (killed) ADD_FAILURE() << "quelmar-stub did not stop";
     return exit_status(status);
+}
+
+long stub_process::peak_rss_kb() const {
+    std::istringstream status(read_file("/proc/" + std::to_string(pid_) + "/status"));
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+    return -1;
+}
+
+void stub_process::limit_memory(long extra_bytes) {
+    std::istringstream status(read_file("/proc/" + std::to_string(pid_) + "/status"));
+    long size_kb = 0;
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmSize:", 0) == 0) size_kb = std::atol(line.c_str() + 7);
+    const rlim_t bytes = static_cast<rlim_t>(size_kb) * 1024 + static_cast<rlim_t>(extra_bytes);
+    const rlimit limit{bytes, bytes};
+    if (size_kb == 0 || ::prlimit(pid_, RLIMIT_AS, &limit, nullptr) != 0)
+        throw std::runtime_error("cannot limit the stub's memory");
 }
 
 bool stub_process::alive() {

@@ -51,6 +51,11 @@ public:
     // it died of a signal).
     int stop(int signal);
     bool alive();
+    // While it runs: the most memory the stub has held at once, in KiB
+    // (VmHWM; the rusage of a spawned child also counts the parent's).
+    long peak_rss_kb() const;
+    // Lets the stub map at most `extra_bytes` more than it has now.
+    void limit_memory(long extra_bytes);
     std::string log() const { return read_file(log_path_); }
 
 private:
@@ -76,6 +81,7 @@ public:
     bool wait_reset(int timeout_ms = 10000);
     // Closes with RST instead of FIN.
     void reset();
+    int fd() const { return fd_; }
 
 private:
     int fd_ = -1;
