@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "components/net.h"
 #include "protocol/errors.h"
+#include "support/platform.h"
 #include "support/fake_socket.h"
 
 namespace {
@@ -159,6 +161,47 @@ TEST(Connect, RealFactoryRefusesSecurityLevelsItCannotProvide) {
     } catch (const quel::client_error& error) {
         EXPECT_STREQ(error.what(), "unsupported security level");
     }
+}
+
+// A listener whose backlog is full drops further connection requests, like
+// a host that does not answer. A name whose first address does that still
+// connects through its second address, before the first attempt's own limit
+// (a connect that waited for it would take connect_timeout_ms or more).
+TEST(Connect, AnAddressThatDoesNotAnswerDoesNotHoldUpTheNext) {
+    namespace tp = test_platform;
+    int port = 0;
+    tp::sock silent = tp::listen_on("127.0.0.1", port, 0);
+    ASSERT_NE(silent, tp::no_sock);
+    tp::sock live = tp::listen_on("127.0.0.2", port, 16);
+    if (live == tp::no_sock) {
+        tp::close_socket(silent);
+        GTEST_SKIP() << "127.0.0.2 is not a loopback address here";
+    }
+    orbl::inet_address address = orbl::get_host_by_addr(L"127.0.0.1");
+    std::vector<orbl::net::handle> queued;
+    bool dropping = false;
+    for (int i = 0; i < 20 && !dropping; ++i) {
+        try {
+            queued.push_back(orbl::net::connect_to(address.addresses[0], port, 300));
+        } catch (const orbl::socket_error& error) {
+            ASSERT_EQ(error.code(), orbl::socket_code::timed_out) << error.what();
+            dropping = true;
+        }
+    }
+    ASSERT_TRUE(dropping) << "every connect completed";
+
+    address.addresses.push_back(orbl::get_host_by_addr(L"127.0.0.2").addresses[0]);
+    std::int64_t start = orbl::net::now_ms();
+    auto socket = orbl::IClientSocket::factory(address, port, 0);
+    EXPECT_LT(orbl::net::now_ms() - start, orbl::connect_timeout_ms);
+    tp::sock accepted = tp::accept_within(live, 1000);
+    EXPECT_NE(accepted, tp::no_sock);
+
+    socket.reset();
+    if (accepted != tp::no_sock) tp::close_socket(accepted);
+    for (orbl::net::handle queued_socket : queued) orbl::net::close(queued_socket);
+    tp::close_socket(live);
+    tp::close_socket(silent);
 }
 
 }  // namespace

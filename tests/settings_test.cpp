@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "components/socket.h"
+#include "protocol/errors.h"
 #include "support/platform.h"
 
 namespace {
@@ -134,6 +136,36 @@ TEST_F(LoadSettings, EachLoadReplacesEveryValue) {
     EXPECT_EQ(s.attempts, 3);
     EXPECT_EQ(s.pause, 6);
     EXPECT_EQ(s.tail_timeout, 10000);
+}
+
+// UTF-16 files (with their byte-order mark, as Windows tools write them)
+// are read; a quel2cln.ini that exists but cannot be read fails the load
+// rather than leaving TLS off by default.
+TEST_F(LoadSettings, Utf16FilesAreReadAndAnUnreadableFileFails) {
+    const std::u16string text = u"[Connect]\r\nAttempts=7\r\n[Security]\r\nKeyPswd=p\u00e9 \U0001F511\r\n";
+    std::string little = "\xFF\xFE", big = "\xFE\xFF";
+    for (char16_t unit : text) {
+        little += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+        big += {static_cast<char>(unit >> 8), static_cast<char>(unit & 0xFF)};
+    }
+    for (const std::string& bytes : {little, big}) {
+        ASSERT_TRUE(tp::write_file(tp::join_path(dir_, "quel2cln.ini"), bytes));
+        quel::Settings s = load(nullptr);
+        EXPECT_EQ(s.attempts, 7);
+        EXPECT_EQ(orbl::get_socket_security_params().key_password, L"p\u00e9 \U0001F511");
+    }
+
+    std::filesystem::remove(tp::join_path(dir_, "quel2cln.ini"));
+    std::filesystem::create_directory(tp::join_path(dir_, "quel2cln.ini"));
+    quel::Settings s;
+    try {
+        quel::load_settings(s, "127.0.0.1", 9000, module_path());
+        FAIL() << "a directory named quel2cln.ini was read as a missing file";
+    } catch (const quel::client_error& error) {
+        EXPECT_STREQ(error.what(), "cannot read quel2cln.ini");
+    }
+    // A host that calls on anyway gets no connection, least of all plain TCP.
+    EXPECT_TRUE(s.security_level < 0 || s.security_level > 2) << s.security_level;
 }
 
 }  // namespace

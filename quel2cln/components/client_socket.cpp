@@ -1,6 +1,8 @@
 // The client socket over a channel: whole messages, time-outs and the
 // factory that connects. Portable; the platform calls are in net_*.cpp.
 #include <algorithm>
+#include <optional>
+#include <vector>
 
 #include "components/channel.h"
 #include "components/net.h"
@@ -215,16 +217,110 @@ std::unique_ptr<IClientSocket> make_client_socket(std::unique_ptr<channel> strea
 
 namespace {
 
-// A socket connected to the first address that accepts; the last address's
-// failure is the one reported.
-net::handle connect_any(const inet_address& address, int port) {
-    for (std::size_t i = 0;; ++i) {
-        try {
-            return net::connect_to(address.addresses[i], port, connect_timeout_ms);
-        } catch (const socket_error&) {
-            if (i + 1 == address.addresses.size()) throw;
+// Connects to the addresses of one name as RFC 8305 does: the next address
+// is tried when the attempts so far have not connected within
+// connect_stagger_ms, or at once when one fails. The first connection wins
+// and the other attempts are closed. Each attempt is bounded by
+// connect_timeout_ms; when all fail, the failure that came last is thrown.
+constexpr int connect_stagger_ms = 250;
+
+class connect_race {
+public:
+    connect_race(const inet_address& address, int port) : address_(address), port_(port) {
+        // Room for every attempt up front: a socket just made is never lost
+        // to a failed allocation.
+        sockets_.reserve(address.addresses.size());
+        deadlines_.reserve(address.addresses.size());
+    }
+    ~connect_race() {
+        for (net::handle socket : sockets_) net::close(socket);
+    }
+    connect_race(const connect_race&) = delete;
+    connect_race& operator=(const connect_race&) = delete;
+
+    net::handle run() {
+        for (;;) {
+            std::int64_t now = net::now_ms();
+            if (next_ < address_.addresses.size() && (sockets_.empty() || now >= next_start_)) {
+                start_next(now);
+            } else if (sockets_.empty()) {
+                throw *last_failure_;
+            } else {
+                int ready = net::wait_connected(sockets_, wait_ms(now));
+                if (ready >= 0 && finished(static_cast<std::size_t>(ready))) return take(ready);
+                if (ready < 0) drop_expired();
+            }
         }
     }
+
+private:
+    void start_next(std::int64_t now) {
+        try {
+            net::handle socket = net::connect_start(address_.addresses[next_], port_);
+            sockets_.push_back(socket);
+            deadlines_.push_back(now + connect_timeout_ms);
+            next_start_ = now + connect_stagger_ms;
+        } catch (const socket_error& failure) {
+            last_failure_ = failure;
+        }
+        ++next_;
+    }
+
+    // Until the earliest deadline, or the next start when one is due.
+    int wait_ms(std::int64_t now) const {
+        std::int64_t until = *std::min_element(deadlines_.begin(), deadlines_.end());
+        if (next_ < address_.addresses.size()) until = std::min(until, next_start_);
+        return static_cast<int>(std::max<std::int64_t>(until - now, 0));
+    }
+
+    // True when the attempt at `index` connected; a failed one is dropped
+    // and the next address is due at once.
+    bool finished(std::size_t index) {
+        try {
+            net::connect_finish(sockets_[index]);
+            return true;
+        } catch (const socket_error& failure) {
+            last_failure_ = failure;
+            drop(index);
+            next_start_ = net::now_ms();
+            return false;
+        }
+    }
+
+    void drop_expired() {
+        std::int64_t now = net::now_ms();
+        for (std::size_t i = sockets_.size(); i-- > 0;) {
+            if (deadlines_[i] > now) continue;
+            last_failure_ = net::make_error(socket_code::timed_out);
+            drop(i);
+            next_start_ = now;
+        }
+    }
+
+    void drop(std::size_t index) {
+        net::close(sockets_[index]);
+        sockets_.erase(sockets_.begin() + static_cast<std::ptrdiff_t>(index));
+        deadlines_.erase(deadlines_.begin() + static_cast<std::ptrdiff_t>(index));
+    }
+
+    net::handle take(int index) {
+        net::handle socket = sockets_[static_cast<std::size_t>(index)];
+        sockets_.erase(sockets_.begin() + index);
+        return socket;
+    }
+
+    const inet_address& address_;
+    int port_;
+    std::vector<net::handle> sockets_;  // attempts under way, owned
+    std::vector<std::int64_t> deadlines_;
+    std::size_t next_ = 0;
+    std::int64_t next_start_ = 0;
+    std::optional<socket_error> last_failure_;
+};
+
+net::handle connect_any(const inet_address& address, int port) {
+    connect_race race(address, port);
+    return race.run();
 }
 
 }  // namespace

@@ -27,6 +27,17 @@ constexpr int keepalive_count = 3;
 // Returns the connected socket. Whatever mode the platform leaves it in,
 // receive_some and send_some never block on it.
 handle connect_to(const std::vector<unsigned char>& address, int port, int timeout_ms);
+
+// The three steps of connect_to, so that several connects can run at once.
+// connect_start returns a non-blocking socket whose connect has begun (or
+// already completed); a failure that is known at once is thrown.
+handle connect_start(const std::vector<unsigned char>& address, int port);
+// Waits up to `timeout_ms` until one of `sockets` has finished connecting,
+// successfully or not: its index, or -1 when none finished in time.
+int wait_connected(const std::vector<handle>& sockets, int timeout_ms);
+// Throws the connect failure of a socket wait_connected reported; on
+// success leaves the socket in the mode connect_to returns it in.
+void connect_finish(handle socket);
 void close(handle socket) noexcept;
 
 // Waits until `socket` is readable (or writable) or `timeout_ms` passes;

@@ -104,7 +104,7 @@ socket_error error_from_system(int system_code) {
     return make_error(code_for_errno(system_code));
 }
 
-handle connect_to(const std::vector<unsigned char>& raw, int port, int timeout_ms) {
+handle connect_start(const std::vector<unsigned char>& raw, int port) {
     sockaddr_storage address{};
     if (raw.size() > sizeof address || raw.size() < sizeof(sa_family_t))
         throw make_error(socket_code::invalid_argument);
@@ -121,18 +121,46 @@ handle connect_to(const std::vector<unsigned char>& raw, int port, int timeout_m
     do {
         result = ::connect(socket_fd.fd, reinterpret_cast<sockaddr*>(&address), length_of(address));
     } while (result != 0 && errno == EINTR);
-    if (result != 0) {
-        if (errno != EINPROGRESS) throw error_from_system(errno);
-        if (!wait(socket_fd.fd, true, timeout_ms)) throw make_error(socket_code::timed_out);
-        int error = 0;
-        socklen_t length = sizeof error;
-        if (::getsockopt(socket_fd.fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
-        if (error != 0) throw error_from_system(error);
+    if (result != 0 && errno != EINPROGRESS) throw error_from_system(errno);
+    return socket_fd.release();
+}
+
+int wait_connected(const std::vector<handle>& sockets, int timeout_ms) {
+    std::vector<pollfd> entries;
+    for (handle socket : sockets) entries.push_back({static_cast<int>(socket), POLLOUT, 0});
+    std::int64_t deadline = timeout_ms < 0 ? -1 : now_ms() + timeout_ms;
+    for (;;) {
+        int left = -1;
+        if (deadline >= 0) {
+            std::int64_t remaining = deadline - now_ms();
+            left = remaining > 0 ? static_cast<int>(remaining) : 0;
+        }
+        int ready = ::poll(entries.data(), entries.size(), left);
+        if (ready > 0) {
+            for (std::size_t i = 0; i < entries.size(); ++i)
+                if (entries[i].revents != 0) return static_cast<int>(i);
+        }
+        if (ready == 0) return -1;
+        if (ready < 0 && errno != EINTR) throw error_from_system(errno);
     }
+}
+
+void connect_finish(handle socket) {
+    int fd = static_cast<int>(socket);
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+    if (error != 0) throw error_from_system(error);
     // Connected: from here every call says itself whether it may block.
-    int flags = ::fcntl(socket_fd.fd, F_GETFL);
-    if (flags < 0 || ::fcntl(socket_fd.fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
         throw error_from_system(errno);
+}
+
+handle connect_to(const std::vector<unsigned char>& raw, int port, int timeout_ms) {
+    fd_guard socket_fd{static_cast<int>(connect_start(raw, port))};
+    if (wait_connected({socket_fd.fd}, timeout_ms) < 0) throw make_error(socket_code::timed_out);
+    connect_finish(socket_fd.fd);
     return socket_fd.release();
 }
 
@@ -165,7 +193,7 @@ long receive_some(handle socket, char* buffer, std::size_t size) {
     }
 }
 
-// The socket blocks (see connect_to), so a receive can wait by itself,
+// The socket blocks (see connect_finish), so a receive can wait by itself,
 // bounded by SO_RCVTIMEO: one system call where a wait and a read would
 // take two.
 long receive_within(handle socket, char* buffer, std::size_t size, int timeout_ms, int& kept_ms) {

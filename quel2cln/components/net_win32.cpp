@@ -74,39 +74,58 @@ timeval* to_timeval(int timeout_ms, timeval& storage) {
     return &storage;
 }
 
-// Waits for one socket. A failed non-blocking connect shows up only in the
-// exception set, so that set is watched while connecting: the next call
-// then reports the failure itself. A connected socket is never listed in
-// two sets of one select(): Wine 8's server can then lose track of a reset
-// that arrives while the wait is set up, and it aborts, leaving the host
-// waiting for ever.
-bool select_one(SOCKET socket, bool for_write, int timeout_ms, bool connecting = false) {
+// Milliseconds left until `deadline` (-1: none), for select().
+int left_until(std::int64_t deadline) {
+    if (deadline < 0) return -1;
+    std::int64_t remaining = deadline - now_ms();
+    return remaining > 0 ? static_cast<int>(remaining) : 0;
+}
+
+// True when the connection has ended (closed or reset): a peek finds the
+// end of the stream or an error rather than data.
+bool has_ended(SOCKET socket) {
+    char byte;
+    if (::recv(socket, &byte, 1, MSG_PEEK) >= 1) return false;
+    return WSAGetLastError() != WSAEWOULDBLOCK;
+}
+
+// Waits for one connected socket to become readable (or writable). The
+// exception set is not watched: out-of-band data stays in it for as long
+// as it is unread, and watching it would report the socket ready again and
+// again while recv has nothing to give. A write wait also watches the read
+// set, where Windows reports a closed or reset connection; when what it
+// reports is early data instead, the rest of the wait watches the write
+// set alone, so unread data cannot keep it spinning either. (Listing a
+// connected socket in the exception set as well has a second cost: Wine 8's
+// server can lose track of a reset that arrives while such a wait is set up,
+// and abort, leaving the host waiting for ever.)
+bool select_one(SOCKET socket, bool for_write, int timeout_ms) {
     std::int64_t deadline = timeout_ms < 0 ? -1 : now_ms() + timeout_ms;
-    for (;;) {
-        int left = -1;
-        if (deadline >= 0) {
-            std::int64_t remaining = deadline - now_ms();
-            left = remaining > 0 ? static_cast<int>(remaining) : 0;
-        }
-        fd_set ready;
-        fd_set failed;
-        FD_ZERO(&ready);
-        FD_ZERO(&failed);
-        FD_SET(socket, &ready);
-        FD_SET(socket, &failed);
+    bool watch_read = true;
+    for (bool first = true;; first = false) {
+        // The deadline is checked on every pass, not only after a quiet
+        // select(): a time-out of 0 still polls once.
+        if (!first && deadline >= 0 && now_ms() >= deadline) return false;
+        fd_set readable;
+        fd_set writable;
+        FD_ZERO(&readable);
+        FD_ZERO(&writable);
+        if (watch_read) FD_SET(socket, &readable);
+        if (for_write) FD_SET(socket, &writable);
         timeval limit;
-        int count = ::select(0, for_write ? nullptr : &ready, for_write ? &ready : nullptr,
-                             connecting ? &failed : nullptr,
-                             to_timeval(left, limit));
-        if (count > 0) return true;
+        int count = ::select(0, watch_read ? &readable : nullptr, for_write ? &writable : nullptr,
+                             nullptr, to_timeval(left_until(deadline), limit));
         if (count == SOCKET_ERROR) throw error_from_system(WSAGetLastError());
-        // select() may come back a little early on a coarse timer.
-        if (deadline < 0 || now_ms() >= deadline) return false;
+        if (count == 0) continue;
+        if (!for_write || FD_ISSET(socket, &writable) || has_ended(socket)) return true;
+        watch_read = false;
     }
 }
 
 // The probe count option of Windows 10 1703 and later (TCP_KEEPCNT, missing
-// from older headers); older systems refuse it and probe 10 times.
+// from older headers). Older systems refuse it and send their fixed 10
+// probes, so a vanished server is noticed after about 30 + 10 * 10 = 130 s
+// there instead of 60 s (documented in docs/windows.md).
 constexpr int tcp_keepcnt_option = 16;
 
 // A server that vanished without closing would otherwise leave the wait for
@@ -168,7 +187,7 @@ socket_error error_from_system(int system_code) {
     }
 }
 
-handle connect_to(const std::vector<unsigned char>& raw, int port, int timeout_ms) {
+handle connect_start(const std::vector<unsigned char>& raw, int port) {
     require_winsock();
     sockaddr_storage address{};
     if (raw.size() > sizeof address || raw.size() < sizeof address.ss_family)
@@ -188,15 +207,49 @@ handle connect_to(const std::vector<unsigned char>& raw, int port, int timeout_m
     if (::connect(guard.socket, reinterpret_cast<sockaddr*>(&address), length_of(address)) != 0) {
         int error = WSAGetLastError();
         if (error != WSAEWOULDBLOCK) throw error_from_system(error);
-        if (!select_one(guard.socket, true, timeout_ms, true))
-            throw make_error(socket_code::timed_out);
-        int status = 0;
-        int length = sizeof status;
-        if (::getsockopt(guard.socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&status),
-                         &length) != 0)
-            status = WSAGetLastError();
-        if (status != 0) throw error_from_system(status);
     }
+    return static_cast<handle>(guard.release());
+}
+
+// A connect that completes makes its socket writable; one that fails shows
+// up only in the exception set, which is watched here and nowhere else.
+int wait_connected(const std::vector<handle>& sockets, int timeout_ms) {
+    if (sockets.empty() || sockets.size() > FD_SETSIZE) throw make_error(socket_code::invalid_argument);
+    std::int64_t deadline = timeout_ms < 0 ? -1 : now_ms() + timeout_ms;
+    for (bool first = true;; first = false) {
+        if (!first && deadline >= 0 && now_ms() >= deadline) return -1;
+        fd_set done;
+        fd_set failed;
+        FD_ZERO(&done);
+        FD_ZERO(&failed);
+        for (handle socket : sockets) {
+            FD_SET(as_socket(socket), &done);
+            FD_SET(as_socket(socket), &failed);
+        }
+        timeval limit;
+        int count = ::select(0, nullptr, &done, &failed, to_timeval(left_until(deadline), limit));
+        if (count == SOCKET_ERROR) throw error_from_system(WSAGetLastError());
+        for (std::size_t i = 0; count > 0 && i < sockets.size(); ++i) {
+            if (FD_ISSET(as_socket(sockets[i]), &done) || FD_ISSET(as_socket(sockets[i]), &failed))
+                return static_cast<int>(i);
+        }
+    }
+}
+
+void connect_finish(handle socket) {
+    int status = 0;
+    int length = sizeof status;
+    if (::getsockopt(as_socket(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&status),
+                     &length) != 0)
+        status = WSAGetLastError();
+    if (status != 0) throw error_from_system(status);
+}
+
+handle connect_to(const std::vector<unsigned char>& raw, int port, int timeout_ms) {
+    socket_guard guard{as_socket(connect_start(raw, port))};
+    if (wait_connected({static_cast<handle>(guard.socket)}, timeout_ms) < 0)
+        throw make_error(socket_code::timed_out);
+    connect_finish(static_cast<handle>(guard.socket));
     return static_cast<handle>(guard.release());
 }
 

@@ -29,13 +29,11 @@ bool get_absolute_path(const std::wstring& base, const std::wstring& path, std::
         out = path;
         return true;
     }
-    if (base.empty() || !is_absolute_path(base)) {
+    if (!is_relative_path(path) || base.empty() || !is_absolute_path(base)) {
         out = path;
         return false;
     }
-    out = base;
-    if (!is_separator(out.back())) out += path_separator;
-    out += path;
+    out = join_path(base, path);
     return true;
 }
 

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "components/secret.h"
+
 namespace orbl {
 
 // The platform's preferred separator ('/' on POSIX, '\\' on Windows, where
@@ -15,15 +17,29 @@ std::wstring extract_dir(const std::wstring& path);
 
 // `path` made absolute: kept when already absolute, joined to `base`
 // otherwise; an empty `path` gives an empty result. False when no absolute
-// path could be made (empty or relative `base`); `out` then holds `path`.
+// path could be made (empty or relative `base`, or a `path` that depends on
+// the process's current drive: see is_relative_path); `out` then holds
+// `path`.
 bool get_absolute_path(const std::wstring& base, const std::wstring& path, std::wstring& out);
 
 bool is_absolute_path(const std::wstring& path);
+// True for a path that is meant to be joined to a directory. Neither this
+// nor absolute: a Windows path relative to the current drive ("\x") or to
+// a drive's current directory ("C:x").
+bool is_relative_path(const std::wstring& path);
+// `relative` joined to the absolute directory `base`.
+std::wstring join_path(const std::wstring& base, const std::wstring& relative);
 
 // Full path of the library's own module file; empty when unknown.
 std::wstring own_module_path();
 
-// Reads a whole file; false when it cannot be opened or read.
-bool read_file(const std::wstring& path, std::string& contents);
+enum class file_status { read, missing, unreadable };
+
+// Reads a whole file in one go into `contents`, whose blocks are wiped, so
+// no copy of what the file holds is left in freed memory. `missing` when
+// there is no such file; `unreadable` when it exists but cannot be read
+// (access denied, opened by another program without sharing, a directory,
+// a read error).
+file_status read_file(const std::wstring& path, secret_string& contents);
 
 }  // namespace orbl

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "components/module_win32.h"
 #include "components/paths.h"
@@ -39,17 +40,60 @@ bool is_drive_letter(wchar_t c) {
     return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
 }
 
+bool has_drive(const std::wstring& path) {
+    return path.size() >= 2 && is_drive_letter(path[0]) && path[1] == L':';
+}
+
+bool is_extended(const std::wstring& path) {
+    return path.compare(0, 4, L"\\\\?\\") == 0;
+}
+
 }  // namespace
 
-// "C:\x", "C:/x", "\\server\share\x" and "\x" (the root of the current
-// drive) stand on their own, and so does a bare "C:": it is what the
-// directory of "C:\quel2cln.dll" comes to, and joining a name to it must give
-// "C:\name". Anything else ("x", "C:x") is taken relative to a base.
+// "C:\x", "C:/x" and "\\server\share\x" (also "\\?\C:\x") stand on their own,
+// and so does a bare "C:": it is what the directory of "C:\quel2cln.dll"
+// comes to, and joining a name to it must give "C:\name". "\x" and "C:x"
+// depend on the process's current drive or its current directory there,
+// which the library never uses: they are neither absolute nor relative.
 bool is_absolute_path(const std::wstring& path) {
-    if (path.empty()) return false;
-    if (is_separator(path[0])) return true;
-    if (path.size() < 2 || !is_drive_letter(path[0]) || path[1] != L':') return false;
+    if (path.size() >= 2 && is_separator(path[0]) && is_separator(path[1])) return true;
+    if (!has_drive(path)) return false;
     return path.size() == 2 || is_separator(path[2]);
+}
+
+bool is_relative_path(const std::wstring& path) {
+    return !path.empty() && !is_separator(path[0]) && !has_drive(path);
+}
+
+// An extended ("\\?\") path is used by the system as it is written, so the
+// joined path is made canonical here: "\" separators only, "." dropped and
+// ".." resolved, never above the base's root ("\\?\C:" or
+// "\\?\UNC\server\share"). Other paths are left to the system.
+std::wstring join_path(const std::wstring& base, const std::wstring& relative) {
+    if (!is_extended(base)) {
+        std::wstring out = base;
+        if (!is_separator(out.back())) out += L'\\';
+        return out + relative;
+    }
+    std::vector<std::wstring> parts;
+    std::wstring rest = base.substr(4) + L'\\' + relative;
+    std::size_t root_parts = rest.compare(0, 4, L"UNC\\") == 0 ? 3 : 1;
+    std::size_t start = 0;
+    while (start <= rest.size()) {
+        std::size_t end = start;
+        while (end < rest.size() && !is_separator(rest[end])) ++end;
+        std::wstring part = rest.substr(start, end - start);
+        if (part == L"..") {
+            if (parts.size() > root_parts) parts.pop_back();
+        } else if (!part.empty() && part != L".") {
+            parts.push_back(part);
+        }
+        start = end + 1;
+    }
+    std::wstring out = L"\\\\?";
+    for (const std::wstring& part : parts) out += L'\\' + part;
+    if (parts.size() <= root_parts) out += L'\\';
+    return out;
 }
 
 // GetModuleFileNameW cuts a path that does not fit and returns the size it
@@ -73,17 +117,52 @@ std::wstring own_module_path() {
     }
 }
 
-bool read_file(const std::wstring& path, std::string& contents) {
-    if (path.empty() || path.find(L'\0') != std::wstring::npos) return false;
-    std::FILE* file = ::_wfopen(path.c_str(), L"rb");
-    if (!file) return false;
+namespace {
+
+struct handle_closer {
+    HANDLE handle;
+    ~handle_closer() { ::CloseHandle(handle); }
+};
+
+bool read_all(HANDLE file, secret_string& contents) {
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file, &size) || size.QuadPart < 0 || size.QuadPart >= 0x7FFFFFFF) return false;
+    contents.assign(static_cast<std::size_t>(size.QuadPart) + 1, '\0');
+    std::size_t got = 0;
+    for (;;) {
+        if (got == contents.size()) contents.resize(contents.size() * 2);
+        DWORD count = 0;
+        DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(contents.size() - got, 1u << 30));
+        if (!::ReadFile(file, &contents[got], wanted, &count, nullptr)) return false;
+        if (count == 0) break;
+        got += count;
+    }
+    contents.resize(got);
+    return true;
+}
+
+}  // namespace
+
+// Opened with every sharing mode, so a program that merely has the file open
+// does not stand in the way; one that holds it without sharing does, and
+// that is reported, not taken for a missing file.
+file_status read_file(const std::wstring& path, secret_string& contents) {
     contents.clear();
-    char chunk[4096];
-    std::size_t count;
-    while ((count = std::fread(chunk, 1, sizeof chunk, file)) > 0) contents.append(chunk, count);
-    bool ok = !std::ferror(file);
-    std::fclose(file);
-    return ok;
+    if (path.empty() || path.find(L'\0') != std::wstring::npos) return file_status::unreadable;
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? file_status::missing
+                                                                             : file_status::unreadable;
+    }
+    handle_closer closer{file};
+    if (!read_all(file, contents)) {
+        wipe(contents);
+        return file_status::unreadable;
+    }
+    return file_status::read;
 }
 
 }  // namespace orbl

@@ -10,31 +10,29 @@ namespace orbl {
 
 namespace {
 
-std::string trim(const std::string& text) {
+std::string_view trim(std::string_view text) {
     const char* space = " \t\r\n\f\v";
     std::size_t first = text.find_first_not_of(space);
-    if (first == std::string::npos) return {};
+    if (first == std::string_view::npos) return {};
     std::size_t last = text.find_last_not_of(space);
     return text.substr(first, last - first + 1);
 }
 
-std::string lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
+void append_lower(std::string& out, std::string_view text) {
+    for (char c : text) out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
 }
 
-void wipe(std::string& text) {
-    volatile char* bytes = text.empty() ? nullptr : &text[0];
-    for (std::size_t i = 0; i < text.size(); ++i) bytes[i] = '\0';
-}
-
-std::string make_key(const std::string& section, const std::string& key) {
-    return lower(trim(section)) + '\n' + lower(trim(key));
+std::string make_key(std::string_view section, std::string_view key) {
+    std::string result;
+    append_lower(result, trim(section));
+    result += '\n';
+    append_lower(result, trim(key));
+    return result;
 }
 
 }  // namespace
 
-bool parse_int(const std::string& text, int& value) {
+bool parse_int(std::string_view text, int& value) {
     std::size_t i = 0;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
@@ -53,59 +51,65 @@ bool parse_int(const std::string& text, int& value) {
 }
 
 profile::profile(const std::wstring& path) {
-    std::string text;
     // Only an absolute path is opened, so a relative name is never looked up
     // in the process's current directory.
-    if (is_absolute_path(path) && read_file(path, text)) parse(text);
-    wipe(text);
+    if (!is_absolute_path(path)) return;
+    secret_string bytes;
+    status_ = read_file(path, bytes);
+    if (status_ == file_status::read) parse(text_file_to_utf8(bytes));
 }
 
-profile::~profile() {
-    for (auto& entry : values_) wipe(entry.second);
-}
-
-profile profile::from_text(const std::string& text) {
+profile profile::from_text(std::string_view text) {
     profile result;
     result.parse(text);
     return result;
 }
 
-void profile::parse(const std::string& text) {
+// Works on views of the text: no piece of a line is copied except a
+// section name, a key name and the value, which goes straight into its
+// wiping buffer.
+void profile::parse(std::string_view text) {
     std::size_t pos = 0;
     if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) pos = 3;
     std::string section;
     while (pos < text.size()) {
         std::size_t end = text.find('\n', pos);
-        if (end == std::string::npos) end = text.size();
-        std::string line = trim(text.substr(pos, end - pos));
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = trim(text.substr(pos, end - pos));
         pos = end + 1;
         if (line.empty() || line[0] == ';' || line[0] == '#') continue;
         if (line[0] == '[') {
             std::size_t close = line.find(']');
-            if (close != std::string::npos) section = line.substr(1, close - 1);
+            if (close != std::string_view::npos) section = line.substr(1, close - 1);
             continue;
         }
         std::size_t equals = line.find('=');
-        if (equals == std::string::npos) continue;
-        values_.emplace(make_key(section, line.substr(0, equals)), trim(line.substr(equals + 1)));
+        if (equals == std::string_view::npos) continue;
+        std::string_view value = trim(line.substr(equals + 1));
+        values_.emplace(make_key(section, line.substr(0, equals)), secret_string(value.data(), value.size()));
     }
 }
 
-const std::string* profile::find(const std::string& section, const std::string& key) const {
+const secret_string* profile::find(const std::string& section, const std::string& key) const {
     auto it = values_.find(make_key(section, key));
     return it == values_.end() ? nullptr : &it->second;
 }
 
 int profile::read(const std::string& section, const std::string& key, int def) const {
-    const std::string* text = find(section, key);
+    const secret_string* text = find(section, key);
     int value = 0;
-    return text && parse_int(*text, value) ? value : def;
+    return text && parse_int(std::string_view(text->data(), text->size()), value) ? value : def;
 }
 
 std::wstring profile::read_wstr(const std::string& section, const std::string& key,
                                 const std::wstring& def) const {
-    const std::string* text = find(section, key);
-    return text ? utf8_to_wide(*text) : def;
+    const secret_string* text = find(section, key);
+    return text ? utf8_to_wide(std::string(text->data(), text->size())) : def;
+}
+
+secret_wstring profile::read_secret(const std::string& section, const std::string& key) const {
+    const secret_string* text = find(section, key);
+    return text ? secret_utf8_to_wide(std::string_view(text->data(), text->size())) : secret_wstring();
 }
 
 }  // namespace orbl

@@ -7,10 +7,7 @@ namespace orbl {
 namespace {
 
 void wipe_password(socket_security_param& params) {
-    // Through a volatile pointer, so the stores are not dropped as dead.
-    volatile wchar_t* text = params.key_password.empty() ? nullptr : &params.key_password[0];
-    for (std::size_t i = 0; i < params.key_password.size(); ++i) text[i] = L'\0';
-    params.key_password.clear();
+    wipe(params.key_password);
 }
 
 // The copy kept for the process; its password is overwritten when it is

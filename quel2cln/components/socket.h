@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "components/secret.h"
+
 namespace orbl {
 
 class socket_error : public std::runtime_error {
@@ -43,7 +45,7 @@ struct socket_security_param {
     std::wstring cert_file;
     std::wstring key_file;
     std::wstring ca_file;
-    std::wstring key_password;
+    secret_wstring key_password;
 };
 
 // Process-wide; applies to sockets made afterwards. Keeps its own copy.

@@ -1,5 +1,7 @@
 #include "components/text.h"
 
+#include <cstdint>
+
 namespace orbl {
 
 namespace {
@@ -8,7 +10,7 @@ constexpr char32_t replacement = 0xFFFD;
 
 // Decodes one UTF-8 sequence at `pos`; invalid or overlong sequences and
 // surrogates give U+FFFD and consume one byte.
-char32_t decode(const std::string& text, std::size_t& pos) {
+char32_t decode(std::string_view text, std::size_t& pos) {
     unsigned char lead = static_cast<unsigned char>(text[pos++]);
     if (lead < 0x80) return lead;
     int extra;
@@ -29,7 +31,8 @@ char32_t decode(const std::string& text, std::size_t& pos) {
     return code;
 }
 
-void append_wide(std::wstring& out, char32_t code) {
+template <typename Wide>
+void append_wide(Wide& out, char32_t code) {
     if (sizeof(wchar_t) == 2 && code >= 0x10000) {
         code -= 0x10000;
         out += static_cast<wchar_t>(0xD800 + (code >> 10));
@@ -39,7 +42,8 @@ void append_wide(std::wstring& out, char32_t code) {
     }
 }
 
-void append_utf8(std::string& out, char32_t code) {
+template <typename Narrow>
+void append_utf8(Narrow& out, char32_t code) {
     if (code < 0x80) {
         out += static_cast<char>(code);
     } else if (code < 0x800) {
@@ -57,17 +61,17 @@ void append_utf8(std::string& out, char32_t code) {
     }
 }
 
-}  // namespace
-
-std::wstring utf8_to_wide(const std::string& text) {
-    std::wstring out;
+template <typename Wide>
+Wide to_wide(std::string_view text) {
+    Wide out;
     out.reserve(text.size());
     for (std::size_t pos = 0; pos < text.size();) append_wide(out, decode(text, pos));
     return out;
 }
 
-std::string wide_to_utf8(const std::wstring& text) {
-    std::string out;
+template <typename Narrow, typename Wide>
+Narrow to_utf8(const Wide& text) {
+    Narrow out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         char32_t code = static_cast<char32_t>(text[i]);
@@ -80,6 +84,57 @@ std::string wide_to_utf8(const std::wstring& text) {
         append_utf8(out, code);
     }
     return out;
+}
+
+// UTF-16 code units after a two-byte BOM; a surrogate without its partner
+// and an odd last byte give U+FFFD.
+secret_string utf16_to_utf8(const secret_string& bytes, bool big_endian) {
+    auto unit = [&](std::size_t i) -> char32_t {
+        auto high = static_cast<unsigned char>(bytes[big_endian ? i : i + 1]);
+        auto low = static_cast<unsigned char>(bytes[big_endian ? i + 1 : i]);
+        return static_cast<char32_t>(high << 8 | low);
+    };
+    secret_string out;
+    out.reserve(bytes.size() * 3 / 2);
+    std::size_t i = 2;
+    for (; i + 1 < bytes.size(); i += 2) {
+        char32_t code = unit(i);
+        if (code >= 0xD800 && code <= 0xDBFF && i + 3 < bytes.size() && unit(i + 2) >= 0xDC00 &&
+            unit(i + 2) <= 0xDFFF) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+            i += 2;
+        } else if (code >= 0xD800 && code <= 0xDFFF) {
+            code = replacement;
+        }
+        append_utf8(out, code);
+    }
+    if (i < bytes.size()) append_utf8(out, replacement);
+    return out;
+}
+
+}  // namespace
+
+std::wstring utf8_to_wide(const std::string& text) {
+    return to_wide<std::wstring>(text);
+}
+
+std::string wide_to_utf8(const std::wstring& text) {
+    return to_utf8<std::string>(text);
+}
+
+secret_wstring secret_utf8_to_wide(std::string_view text) {
+    return to_wide<secret_wstring>(text);
+}
+
+secret_string secret_wide_to_utf8(const secret_wstring& text) {
+    return to_utf8<secret_string>(text);
+}
+
+secret_string text_file_to_utf8(const secret_string& bytes) {
+    if (bytes.compare(0, 2, "\xFF\xFE") == 0) return utf16_to_utf8(bytes, false);
+    if (bytes.compare(0, 2, "\xFE\xFF") == 0) return utf16_to_utf8(bytes, true);
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return bytes.substr(3);
+    return bytes;
 }
 
 }  // namespace orbl

@@ -2,6 +2,9 @@
 // Text conversion between narrow and wide strings.
 
 #include <string>
+#include <string_view>
+
+#include "components/secret.h"
 
 namespace orbl {
 
@@ -16,5 +19,14 @@ bool char_to_wide(const std::string& text, std::wstring& out, const text_encodin
 // UTF-8 on every platform; invalid sequences become U+FFFD.
 std::wstring utf8_to_wide(const std::string& text);
 std::string wide_to_utf8(const std::wstring& text);
+
+// The same for secrets: no unwiped copy is left behind.
+secret_wstring secret_utf8_to_wide(std::string_view text);
+secret_string secret_wide_to_utf8(const secret_wstring& text);
+
+// The text of a file as UTF-8: a UTF-16LE or UTF-16BE file (with its
+// byte-order mark, as Windows tools write them) is converted, a UTF-8 BOM
+// is dropped, anything else is taken as it is.
+secret_string text_file_to_utf8(const secret_string& bytes);
 
 }  // namespace orbl

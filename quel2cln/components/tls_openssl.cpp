@@ -53,15 +53,9 @@ struct free_infos {
 };
 using bio_ptr = std::unique_ptr<BIO, free_bio>;
 
-template <typename Text>
-void wipe(Text& text) {
-    if (!text.empty()) OPENSSL_cleanse(&text[0], text.size() * sizeof text[0]);
-    text.clear();
-}
-
 // Holds key material and overwrites it when it goes out of scope.
 struct secret {
-    std::string bytes;
+    secret_string bytes;
     ~secret() { wipe(bytes); }
 };
 
@@ -82,14 +76,14 @@ socket_error tls_error(const char* text, const std::string& reason) {
     throw tls_error(text, tls_reason());
 }
 
-void read_or_fail(const std::wstring& path, std::string& contents, const char* text) {
-    if (!read_file(path, contents)) {
+void read_or_fail(const std::wstring& path, secret_string& contents, const char* text) {
+    if (read_file(path, contents) != file_status::read) {
         wipe(contents);
         throw socket_error(net::tls_failure, text);
     }
 }
 
-bio_ptr memory_bio(const std::string& contents, const char* text) {
+bio_ptr memory_bio(const secret_string& contents, const char* text) {
     if (contents.size() > 0x7FFFFFFF) throw socket_error(net::tls_failure, text);
     bio_ptr bio(BIO_new_mem_buf(contents.data(), static_cast<int>(contents.size())));
     if (!bio) fail(net::tls_setup_text);
@@ -99,7 +93,7 @@ bio_ptr memory_bio(const std::string& contents, const char* text) {
 // Hands the key password (UTF-8) to the PEM reader. Never prompts: an
 // encrypted key without a password simply fails to decrypt.
 int password_callback(char* buffer, int size, int, void* user) {
-    const auto* password = static_cast<const std::string*>(user);
+    const auto* password = static_cast<const secret_string*>(user);
     if (!password || size <= 0) return 0;
     int length = static_cast<int>(std::min<std::size_t>(password->size(), static_cast<std::size_t>(size)));
     std::memcpy(buffer, password->data(), static_cast<std::size_t>(length));
@@ -107,9 +101,9 @@ int password_callback(char* buffer, int size, int, void* user) {
 }
 
 void load_ca_file(SSL_CTX* ctx, const std::wstring& path) {
-    std::string pem;
-    read_or_fail(path, pem, net::tls_ca_file_text);
-    bio_ptr bio = memory_bio(pem, net::tls_ca_file_text);
+    secret pem;
+    read_or_fail(path, pem.bytes, net::tls_ca_file_text);
+    bio_ptr bio = memory_bio(pem.bytes, net::tls_ca_file_text);
     std::unique_ptr<STACK_OF(X509_INFO), free_infos> infos(
         PEM_X509_INFO_read_bio(bio.get(), nullptr, password_callback, nullptr));
     if (!infos) fail(net::tls_ca_file_text);
@@ -142,9 +136,9 @@ void load_client_certificate(SSL_CTX* ctx, const socket_security_param& params) 
 
     secret key_pem;
     if (!params.key_file.empty()) read_or_fail(params.key_file, key_pem.bytes, net::tls_key_file_text);
-    const std::string& key_source = params.key_file.empty() ? cert_pem.bytes : key_pem.bytes;
+    const secret_string& key_source = params.key_file.empty() ? cert_pem.bytes : key_pem.bytes;
     bio_ptr key_bio = memory_bio(key_source, net::tls_key_file_text);
-    secret password{wide_to_utf8(params.key_password)};
+    secret password{secret_wide_to_utf8(params.key_password)};
     std::unique_ptr<EVP_PKEY, free_pkey> key(
         PEM_read_bio_PrivateKey(key_bio.get(), nullptr, password_callback, &password.bytes));
     if (!key) fail(net::tls_key_file_text);
@@ -178,7 +172,7 @@ std::unique_ptr<SSL_CTX, free_ctx> make_context() {
     params_copy copy;
     if (!copy.params.ca_file.empty()) {
         load_ca_file(ctx.get(), copy.params.ca_file);
-    } else if (!net::load_system_roots(SSL_CTX_get_cert_store(ctx.get()))) {
+    } else if (!net::use_system_trust(ctx.get())) {
         fail(net::tls_trust_store_text);
     }
     if (!copy.params.cert_file.empty()) load_client_certificate(ctx.get(), copy.params);

@@ -4,8 +4,8 @@
 
 namespace orbl::net {
 
-bool load_system_roots(X509_STORE* store) {
-    return X509_STORE_set_default_paths(store) == 1;
+bool use_system_trust(SSL_CTX* ctx) {
+    return X509_STORE_set_default_paths(SSL_CTX_get_cert_store(ctx)) == 1;
 }
 
 }  // namespace orbl::net

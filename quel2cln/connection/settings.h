@@ -21,9 +21,11 @@ inline constexpr char ini_file_name[] = "quel2cln.ini";
 // Records host and port, reads quel2cln.ini from the directory of
 // `module_path`, hands the security settings to the socket layer and bounds
 // the values. Throws client_error "sockets not initialized" when the socket
-// layer did not start, and "cannot find the library's own path" when
-// `module_path` has no directory (host, port and module_dir are then
-// already stored).
+// layer did not start (host, port and module_dir are then already stored),
+// "cannot find the library's own path" when `module_path` has no directory,
+// "cannot read quel2cln.ini" when the file exists but cannot be read (its
+// defaults could turn TLS off), and the path text for a file name that
+// depends on the current drive ("\ca.pem", "C:ca.pem" on Windows).
 void load_settings(Settings& settings, const std::string& host, int port,
                    const std::wstring& module_path);
 

@@ -4,10 +4,12 @@
 
 namespace quel {
 
-// The texts of the call, the exchange and the message frame, in the order of
+// The texts of the settings, the call, the exchange and the message frame, in the order of
 // the README's table "Errors a host can see" (a test holds them against it).
 // The socket and TLS texts are in components/net_errors.h.
 inline constexpr char module_path_unknown_text[] = "cannot find the library's own path";
+inline constexpr char ini_unreadable_text[] = "cannot read quel2cln.ini";
+inline constexpr char ini_bad_path_text[] = "file path in quel2cln.ini depends on the current drive";
 inline constexpr char invalid_field_list_text[] = "invalid field list format";
 inline constexpr char invalid_lock_mode_text[] = "invalid lock mode";
 inline constexpr char unexpected_message_text[] = "unexpected message";

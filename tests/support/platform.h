@@ -16,6 +16,9 @@ constexpr sock no_sock = -1;
 // A listening TCP socket on 127.0.0.1 (on ::1 with `ipv6`) with a port
 // chosen by the system; no_sock when that is not possible.
 sock listen_loopback(int& port, bool ipv6 = false);
+// A listening TCP socket on the numeric IPv4 address `ipv4` with the given
+// backlog, on `port`, or on a port chosen by the system when `port` is 0.
+sock listen_on(const char* ipv4, int& port, int backlog);
 // A socket bound to a loopback port that is not listening: connects to that
 // port are refused for as long as the socket stays open.
 sock reserve_refusing_port(int& port);

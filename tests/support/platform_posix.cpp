@@ -65,6 +65,24 @@ sock listen_loopback(int& port, bool ipv6) {
     return fd;
 }
 
+sock listen_on(const char* ipv4, int& port, int backlog) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<unsigned short>(port));
+    if (inet_pton(AF_INET, ipv4, &addr.sin_addr) != 1) return no_sock;
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return no_sock;
+    socklen_t len = sizeof addr;
+    auto* address = reinterpret_cast<sockaddr*>(&addr);
+    if (::bind(fd, address, len) != 0 || ::getsockname(fd, address, &len) != 0 ||
+        ::listen(fd, backlog) != 0) {
+        ::close(fd);
+        return no_sock;
+    }
+    port = ntohs(addr.sin_port);
+    return static_cast<sock>(fd);
+}
+
 sock reserve_refusing_port(int& port) { return bind_loopback(port, false); }
 
 sock accept_within(sock listener, int timeout_ms) {

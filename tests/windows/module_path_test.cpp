@@ -130,4 +130,24 @@ TEST(LongModulePath, IniBesideTheDllIsRead) {
     }
 }
 
+// A quel2cln.ini that another program holds open without sharing is not
+// taken for a missing one, whose defaults would turn TLS off.
+TEST_F(WideDirectory, IniHeldWithoutSharingFailsInit) {
+    ASSERT_TRUE(write_wide(ini, "[Security]\r\nLevel=1\r\n"));
+    HANDLE held = ::CreateFileW(ini.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE) << ::GetLastError();
+    module = ::LoadLibraryW(dll.c_str());
+    ASSERT_NE(module, nullptr) << ::GetLastError();
+    auto init = find<qm2_Init_fn>("qm2_Init");
+    auto last_error = find<qm2_LastError_fn>("qm2_LastError");
+    ASSERT_TRUE(init && last_error);
+
+    EXPECT_FALSE(init("127.0.0.1", 85));
+    char text[64] = {};
+    ASSERT_TRUE(last_error(text, sizeof text - 1));
+    EXPECT_STREQ(text, "cannot read quel2cln.ini");
+    ::CloseHandle(held);
+    EXPECT_TRUE(init("127.0.0.1", 85));
+}
+
 }  // namespace

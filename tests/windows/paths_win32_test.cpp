@@ -15,11 +15,22 @@ TEST(PathsWin32, AbsolutePaths) {
     };
     const Case cases[] = {
         {L"C:\\dir\\a.pem", true}, {L"c:/dir/a.pem", true}, {L"\\\\server\\share\\a.pem", true},
-        {L"\\\\?\\C:\\a.pem", true}, {L"\\dir\\a.pem", true}, {L"/dir/a.pem", true},
+        {L"\\\\?\\C:\\a.pem", true}, {L"\\dir\\a.pem", false}, {L"/dir/a.pem", false},
         {L"C:", true},             {L"a.pem", false},       {L"keys\\a.pem", false},
         {L"C:a.pem", false},       {L"1:\\a.pem", false},   {L"", false},
     };
     for (const Case& c : cases) EXPECT_EQ(orbl::is_absolute_path(c.path), c.absolute) << c.path;
+}
+
+// A path that depends on the current drive ("\\x") or on a drive's current
+// directory ("C:x") is neither joined to the module's directory nor taken
+// as it is.
+TEST(PathsWin32, CurrentDrivePathsAreRefused) {
+    for (const wchar_t* path : {L"\\ca.pem", L"/certs/ca.pem", L"C:ca.pem", L"c:certs\\ca.pem"}) {
+        std::wstring out;
+        EXPECT_FALSE(orbl::get_absolute_path(L"C:\\app", path, out)) << path;
+        EXPECT_FALSE(orbl::is_relative_path(path)) << path;
+    }
 }
 
 // The directory of the module path, then a file name joined to it.
@@ -36,6 +47,12 @@ TEST(PathsWin32, FilesBesideTheModule) {
         {L"C:/app/quel2cln.dll", L"keys\\client.key", L"C:/app\\keys\\client.key"},
         {L"C:\\app\\quel2cln.dll", L"D:\\certs\\ca.pem", L"D:\\certs\\ca.pem"},
         {L"C:\\app\\quel2cln.dll", L"", L""},
+        // An extended-length path is used as written: the join is made canonical.
+        {L"\\\\?\\C:\\dir\\quel2cln.dll", L"certs/ca.pem", L"\\\\?\\C:\\dir\\certs\\ca.pem"},
+        {L"\\\\?\\C:\\dir\\sub\\quel2cln.dll", L"..\\certs\\.\\ca.pem", L"\\\\?\\C:\\dir\\certs\\ca.pem"},
+        {L"\\\\?\\C:\\dir\\quel2cln.dll", L"../../../ca.pem", L"\\\\?\\C:\\ca.pem"},
+        {L"\\\\?\\C:\\quel2cln.dll", L"..", L"\\\\?\\C:\\"},
+        {L"\\\\?\\UNC\\srv\\share\\quel2cln.dll", L"../../x//ca.pem", L"\\\\?\\UNC\\srv\\share\\x\\ca.pem"},
     };
     for (const Case& c : cases) {
         std::wstring out;
