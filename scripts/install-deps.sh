@@ -3,7 +3,8 @@
 # Set QUEL2CLN_NO_WINDOWS=1 to leave out the Windows cross compiler and Wine.
 set -euo pipefail
 
-packages=(cmake make g++ libgtest-dev libgmock-dev nlohmann-json3-dev libssl-dev openssl binutils)
+packages=(cmake make g++ libgtest-dev libgmock-dev nlohmann-json3-dev libssl-dev openssl binutils
+          clang libclang-rt-14-dev valgrind)
 if [[ "${QUEL2CLN_NO_WINDOWS:-0}" != 1 ]]; then
   packages+=(g++-mingw-w64-i686 googletest wine wine32:i386)
 fi

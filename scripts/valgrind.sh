@@ -12,6 +12,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 filter=${1:-*}
+# Memcheck runs the code 20 to 50 times slower. Two tests hold a bound that
+# cannot be met at that pace, and fail for time alone: 8 MiB sent within a
+# 200 ms SocketTimeout, and a TLS handshake that loads the system's whole
+# trust store within the test server's 10 s. Their code paths are checked
+# by the other tests.
+slow=EndToEnd.ConnectionClosedWhileIdleIsRetriedOnSend:TlsEndToEnd.ServerCertificateIsVerified
 build=build-valgrind
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUEL2CLN_WINDOWS_TESTS=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target quel2cln quel2cln_e2e_tests quel2cln_tls_tests >/dev/null
@@ -28,7 +34,7 @@ for program in tests/quel2cln_e2e_tests tests/tls/quel2cln_tls_tests; do
   valgrind --tool=memcheck --error-exitcode=99 --leak-check=full \
     --show-leak-kinds=definite --errors-for-leak-kinds=definite \
     --suppressions=scripts/valgrind.supp --num-callers=30 --log-file="$log" \
-    "$build/$program" --gtest_filter="$filter" >"$log.out" 2>&1 || status=$?
+    "$build/$program" --gtest_filter="$filter-$slow" >"$log.out" 2>&1 || status=$?
   errors=$(sed -n 's/.*ERROR SUMMARY: \([0-9]*\) errors.*/\1/p' "$log" | tail -n 1)
   lost=$(sed -n 's/.*definitely lost: \([0-9,]*\) bytes.*/\1/p' "$log" | tail -n 1 | tr -d ,)
   echo "$name: exit ${status}, ${errors:-?} errors, ${lost:-0} bytes definitely lost"
