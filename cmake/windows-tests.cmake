@@ -1,9 +1,10 @@
 # Linux build: when the MinGW-w64 i686 cross compiler and Wine are present,
 # cross-build quel2cln.dll with its test suite (in <build>/windows) and
-# register three tests, all labelled "windows":
+# register these tests, all labelled "windows":
 #   windows_suite  the cross-built test suite, run under Wine by its own ctest
 #   windows_host   the C host program under Wine against this build's
 #                  loopback test server
+#   windows_qm2    qm2.exe under Wine against this build's quelmar-stub
 # The PE checks of the DLL run inside windows_suite.
 
 option(QUEL2CLN_WINDOWS_TESTS
@@ -60,4 +61,13 @@ if(QUEL2CLN_WINDOWS_TESTS)
   add_dependencies(quel2cln_windows_host_test quel2cln_windows)
   add_test(NAME windows_host COMMAND quel2cln_windows_host_test)
   set_tests_properties(windows_host PROPERTIES LABELS windows TIMEOUT 600)
+
+  # qm2.exe under Wine against this build's quelmar-stub.
+  if(TARGET quelmar-stub)
+    add_test(NAME windows_qm2
+      COMMAND bash ${PROJECT_SOURCE_DIR}/tests/windows/qm2_wine.sh ${quel2cln_wine_run}
+              ${quel2cln_windows_dir}/tools/qm2.exe ${quel2cln_windows_dir}/quel2cln.dll
+              $<TARGET_FILE:quelmar-stub> ${PROJECT_SOURCE_DIR}/tools/demo/rules.json)
+    set_tests_properties(windows_qm2 PROPERTIES LABELS windows TIMEOUT 600)
+  endif()
 endif()

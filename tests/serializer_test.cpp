@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/errors.h"
 #include "support/wire.h"
 
 namespace {
@@ -139,7 +140,7 @@ TEST(Serializer, ValueCutShortThrowsTruncated) {
     for (const Case& c : cases)
         EXPECT_EQ(read_failure(c.kind, c.payload), "message data truncated")
             << c.kind << " from " << c.payload.size() << " bytes";
-    EXPECT_STREQ(orbl::truncated_text, "message data truncated");
+    EXPECT_STREQ(quel::frame_text::truncated, "message data truncated");
 }
 
 TEST(Serializer, HugeStringLengthIsRefusedBeforeAllocating) {

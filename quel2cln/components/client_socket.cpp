@@ -12,36 +12,33 @@ namespace orbl {
 
 namespace net {
 
-const char* const invalid_port_text = "invalid port";
-const char* const unsupported_level_text = "unsupported security level";
-
 const char* text_for(int code) noexcept {
     switch (code) {
-    case socket_code::closed_by_peer: return "connection closed by peer";
-    case wsa::access_denied: return "permission denied";
-    case socket_code::invalid_argument: return "invalid argument";
-    case wsa::too_many_sockets: return "too many open sockets";
-    case wsa::family_not_supported: return "address family not supported";
-    case wsa::address_in_use: return "address already in use";
-    case wsa::address_not_available: return "address not available";
-    case wsa::net_down: return "network is down";
-    case wsa::net_unreachable: return "network unreachable";
-    case wsa::net_reset: return "network dropped connection on reset";
-    case socket_code::connection_aborted: return "connection aborted";
-    case socket_code::connection_reset: return "connection reset by peer";
-    case wsa::no_buffers: return "no buffer space available";
-    case wsa::not_connected: return "socket not connected";
-    case socket_code::timed_out: return "connection timed out";
-    case socket_code::refused: return "connection refused";
-    case wsa::host_down: return "host is down";
-    case wsa::host_unreachable: return "host unreachable";
-    case wsa::not_initialised: return "sockets not initialized";
-    case tls_failure: return "tls failure";
-    case socket_code::host_not_found: return "host not found";
-    case wsa::try_again: return "temporary failure in name resolution";
-    case wsa::no_recovery: return "name resolution failed";
-    case wsa::no_data: return "no address for host name";
-    default: return "socket failure";
+    case socket_code::closed_by_peer: return closed_by_peer_text;
+    case wsa::access_denied: return access_denied_text;
+    case socket_code::invalid_argument: return invalid_argument_text;
+    case wsa::too_many_sockets: return too_many_sockets_text;
+    case wsa::family_not_supported: return family_not_supported_text;
+    case wsa::address_in_use: return address_in_use_text;
+    case wsa::address_not_available: return address_not_available_text;
+    case wsa::net_down: return net_down_text;
+    case wsa::net_unreachable: return net_unreachable_text;
+    case wsa::net_reset: return net_reset_text;
+    case socket_code::connection_aborted: return connection_aborted_text;
+    case socket_code::connection_reset: return connection_reset_text;
+    case wsa::no_buffers: return no_buffers_text;
+    case wsa::not_connected: return not_connected_text;
+    case socket_code::timed_out: return timed_out_text;
+    case socket_code::refused: return refused_text;
+    case wsa::host_down: return host_down_text;
+    case wsa::host_unreachable: return host_unreachable_text;
+    case wsa::not_initialised: return not_initialised_text;
+    case tls_failure: return tls_failure_text;
+    case socket_code::host_not_found: return host_not_found_text;
+    case wsa::try_again: return try_again_text;
+    case wsa::no_recovery: return no_recovery_text;
+    case wsa::no_data: return no_data_text;
+    default: return socket_failure_text;
     }
 }
 

@@ -4,9 +4,9 @@
 #include <limits>
 #include <stdexcept>
 
-namespace orbl {
+#include "protocol/errors.h"
 
-const char* const truncated_text = "message data truncated";
+namespace orbl {
 
 void write_u32_le(char* at, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) at[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
@@ -30,7 +30,7 @@ void put_u32(std::vector<char>& out, std::uint32_t value) {
 
 out_serialize& out_serialize::operator<<(const std::string& value) {
     if (value.size() > std::numeric_limits<std::uint32_t>::max())
-        throw std::length_error("message data too big");
+        throw std::length_error(quel::frame_text::too_big);
     put_u32(bytes_, static_cast<std::uint32_t>(value.size()));
     bytes_.insert(bytes_.end(), value.begin(), value.end());
     return *this;
@@ -63,7 +63,7 @@ std::size_t in_serialize::remaining() const {
 }
 
 const char* in_serialize::take(std::size_t count) const {
-    if (count > remaining()) throw std::runtime_error(truncated_text);
+    if (count > remaining()) throw std::runtime_error(quel::frame_text::truncated);
     const char* at = pos_ + offset_;
     offset_ += count;
     return at;

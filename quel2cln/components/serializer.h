@@ -67,7 +67,6 @@ private:
     mutable std::size_t offset_ = 0;
 };
 
-extern const char* const truncated_text;  // "message data truncated"
 
 // 32-bit little-endian numbers at a byte address.
 void write_u32_le(char* at, std::uint32_t value);

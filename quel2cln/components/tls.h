@@ -16,21 +16,9 @@
 
 #include "components/channel.h"
 #include "components/net.h"
+#include "components/net_errors.h"
 
 namespace orbl {
-
-namespace net {
-extern const char* const tls_ca_file_text;         // "cannot read CA file"
-extern const char* const tls_trust_store_text;     // "cannot read system trust store"
-extern const char* const tls_cert_file_text;       // "cannot read certificate file"
-extern const char* const tls_key_file_text;        // "cannot read key file or wrong key password"
-extern const char* const tls_key_mismatch_text;    // "key does not match certificate"
-extern const char* const tls_verify_failed_text;   // "certificate verify failed"
-extern const char* const tls_host_mismatch_text;   // "certificate does not match host name"
-extern const char* const tls_handshake_text;       // "tls handshake failed"
-extern const char* const tls_setup_text;           // "tls setup failed"
-extern const char* const tls_failure_text;         // "tls failure" (after the handshake)
-}  // namespace net
 
 bool is_tls_level(int security_level);
 

@@ -21,21 +21,9 @@
 #include "components/socket.h"
 #include "components/text.h"
 #include "components/tls_roots.h"
+#include "components/trace.h"
 
 namespace orbl {
-
-namespace net {
-const char* const tls_ca_file_text = "cannot read CA file";
-const char* const tls_trust_store_text = "cannot read system trust store";
-const char* const tls_cert_file_text = "cannot read certificate file";
-const char* const tls_key_file_text = "cannot read key file or wrong key password";
-const char* const tls_key_mismatch_text = "key does not match certificate";
-const char* const tls_verify_failed_text = "certificate verify failed";
-const char* const tls_host_mismatch_text = "certificate does not match host name";
-const char* const tls_handshake_text = "tls handshake failed";
-const char* const tls_setup_text = "tls setup failed";
-const char* const tls_failure_text = "tls failure";
-}  // namespace net
 
 namespace {
 
@@ -217,6 +205,19 @@ public:
         attach_socket();
         set_host(wide_to_utf8(host), security_level);
         handshake(timeout_ms);
+        if (quel::trace::on()) trace_session();
+    }
+
+    void trace_session() {
+        std::string subject = "none";
+        if (X509* peer = SSL_get_peer_certificate(ssl_.get())) {
+            char name[512];
+            if (X509_NAME_oneline(X509_get_subject_name(peer), name, sizeof name)) subject = name;
+            X509_free(peer);
+        }
+        quel::trace::write("tls", std::string(" protocol=") + SSL_get_version(ssl_.get()) +
+                                      " cipher=" + SSL_get_cipher_name(ssl_.get()) +
+                                      quel::trace::text_field("subject", subject));
     }
 
     long read(char* buffer, std::size_t size) override {
@@ -295,7 +296,8 @@ private:
             return tls_error(net::tls_verify_failed_text, X509_verify_cert_error_string(verify));
         }
         std::string reason = tls_reason();
-        return tls_error(net::tls_handshake_text, reason.empty() ? "connection closed by peer" : reason);
+        return tls_error(net::tls_handshake_text,
+                         reason.empty() ? std::string(net::closed_by_peer_text) : reason);
     }
 
     // -1 to wait, 0 at an orderly end of stream; throws on a failure.

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "components/text.h"
+#include "components/trace.h"
 #include "protocol/errors.h"
 
 namespace quel {
@@ -18,6 +19,12 @@ std::unique_ptr<Connection> try_once(const Settings& settings, const orbl::inet_
     return std::make_unique<Connection>(std::move(socket));
 }
 
+void trace_try(const orbl::inet_address& address, int port, const std::string& outcome,
+               std::int64_t started) {
+    trace::write("connect", trace::address_fields(address, port) + trace::text_field("outcome", outcome) +
+                                " ms=" + std::to_string(trace::now_ms() - started));
+}
+
 }  // namespace
 
 std::unique_ptr<Connection> connect(const Settings& settings, const connect_env& env) {
@@ -30,10 +37,14 @@ std::unique_ptr<Connection> connect(const Settings& settings, const connect_env&
     std::string last_failure;
     for (int attempt = 0; attempt < settings.attempts; ++attempt) {
         if (attempt > 0) env.sleep(settings.pause);
+        const std::int64_t started = trace::on() ? trace::now_ms() : 0;
         try {
-            return try_once(settings, address, env);
+            auto connection = try_once(settings, address, env);
+            if (trace::on()) trace_try(address, settings.port, "ok", started);
+            return connection;
         } catch (const orbl::socket_error& error) {
             last_failure = error.what();
+            if (trace::on()) trace_try(address, settings.port, last_failure, started);
         }
     }
     throw client_error(last_failure);

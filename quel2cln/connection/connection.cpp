@@ -2,6 +2,7 @@
 
 #include "protocol/errors.h"
 #include "protocol/exchange.h"
+#include "protocol/trace_messages.h"
 
 namespace quel {
 
@@ -20,6 +21,7 @@ std::unique_ptr<IMessage> Connection::receive_reply() {
 std::unique_ptr<IMessage> Connection::exchange(MessageType type, const orbl::out_serialize& writer) {
     auto request = make_message(type);
     request->set_data(writer);
+    if (trace::on()) trace::request(*request, type);
     try {
         request->send(*socket_);
     } catch (const msg_error&) {

@@ -4,13 +4,12 @@
 
 #include "components/paths.h"
 #include "components/profile.h"
+#include "components/net_errors.h"
 #include "components/socket.h"
 #include "protocol/errors.h"
 
 namespace quel {
 
-const char* const ini_file_name = "quel2cln.ini";
-const char* const sockets_not_initialized = "sockets not initialized";
 
 namespace {
 
@@ -32,7 +31,7 @@ void load_settings(Settings& settings, const std::string& host, int port,
     settings.module_dir = orbl::extract_dir(module_path);
     settings.host = host;
     settings.port = port;
-    if (orbl::socket_initialize_error_sys_code() != 0) throw client_error(sockets_not_initialized);
+    if (orbl::socket_initialize_error_sys_code() != 0) throw client_error(orbl::net::not_initialised_text);
 
     std::wstring ini_name(ini_file_name, ini_file_name + std::char_traits<char>::length(ini_file_name));
     orbl::profile ini(resolve_path(settings.module_dir, ini_name));
@@ -49,6 +48,7 @@ void load_settings(Settings& settings, const std::string& host, int port,
 
     settings.socket_timeout = ini.read("Advanced", "SocketTimeout", 1000);
     settings.tail_timeout = ini.read("Advanced", "TailTimeout", 10000);
+    settings.trace_file = resolve_path(settings.module_dir, ini.read_wstr("Advanced", "TraceFile", L""));
 
     if (settings.host.empty()) settings.host = "localhost";
     if (settings.port <= 0) settings.port = 85;

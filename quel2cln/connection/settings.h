@@ -13,10 +13,10 @@ struct Settings {
     int socket_timeout = 1000;  // milliseconds; 0 or below: no limit
     int tail_timeout = 10000;   // milliseconds; 0 or below: no limit
     std::wstring module_dir;
+    std::wstring trace_file;  // absolute; empty: no trace
 };
 
-extern const char* const ini_file_name;            // "quel2cln.ini"
-extern const char* const sockets_not_initialized;  // "sockets not initialized"
+inline constexpr char ini_file_name[] = "quel2cln.ini";
 
 // Records host and port, reads quel2cln.ini from the directory of
 // `module_path`, hands the security settings to the socket layer and bounds

@@ -7,6 +7,7 @@
 #include "connection/connect.h"
 #include "connection/connection.h"
 #include "connection/settings.h"
+#include "protocol/errors.h"
 
 namespace quel {
 
@@ -16,6 +17,8 @@ namespace quel {
 class ClientContext {
 public:
     ClientContext() = default;
+    // The library is unloaded: the trace file is closed with it.
+    ~ClientContext();
     ClientContext(const ClientContext&) = delete;
     ClientContext& operator=(const ClientContext&) = delete;
 
@@ -39,13 +42,14 @@ public:
     template <typename Try>
     bool run_call(Try&& attempt_once) noexcept;
 
+    void trace_init() const;
+    void trace_retry(int attempt, const orbl::socket_error& error) const;
+
     std::unique_ptr<std::string> last_error;
     Settings settings;
     std::unique_ptr<Connection> connection;
     connect_env env;
 };
-
-extern const char* const unknown_error_text;  // "unknown"
 
 template <typename Try>
 bool ClientContext::run_call(Try&& attempt_once) noexcept {

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "components/trace.h"
 #include "exports/client_context.h"
 #include "operations/text_buffer.h"
 
@@ -25,6 +26,7 @@ QM2_API bool QM2_CALL qm2_Init(const char* host, int port) {
 }
 
 QM2_API bool QM2_CALL qm2_Done(void) {
+    if (quel::trace::on()) quel::trace::write("done", std::string());
     context.clear_last_error();
     context.drop_connection();
     return true;

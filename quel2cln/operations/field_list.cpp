@@ -6,8 +6,6 @@
 
 namespace quel {
 
-const char* const invalid_field_list_text = "invalid field list format";
-
 std::vector<std::string> split(const std::string& text, char delimiter) {
     std::vector<std::string> pieces;
     std::size_t pos = 0;

@@ -5,8 +5,6 @@
 
 namespace quel {
 
-extern const char* const invalid_field_list_text;  // "invalid field list format"
-
 // The non-empty pieces of `text` between occurrences of `delimiter`.
 std::vector<std::string> split(const std::string& text, char delimiter);
 

@@ -5,8 +5,6 @@
 
 namespace quel {
 
-const char* const invalid_lock_mode_text = "invalid lock mode";
-
 void Connection::lock(const std::string& text1, const std::string& text2, int lock_mode,
                       const std::string& text4, unsigned int number, bool* lock_result,
                       char* reply_text, unsigned int reply_text_len) {

@@ -2,6 +2,4 @@
 
 namespace quel {
 
-extern const char* const invalid_lock_mode_text;  // "invalid lock mode"
-
 }  // namespace quel

@@ -4,6 +4,26 @@
 
 namespace quel {
 
+// The texts of the call, the exchange and the message frame, in the order of
+// the README's table "Errors a host can see" (a test holds them against it).
+// The socket and TLS texts are in components/net_errors.h.
+inline constexpr char invalid_field_list_text[] = "invalid field list format";
+inline constexpr char invalid_lock_mode_text[] = "invalid lock mode";
+inline constexpr char unexpected_message_text[] = "unexpected message";
+namespace frame_text {
+inline constexpr char no_header[] = "no message header";
+inline constexpr char no_magic[] = "no message magic";
+inline constexpr char version_mismatch[] = "message version mismatch";
+inline constexpr char invalid_type[] = "invalid message type";
+inline constexpr char too_big[] = "message data too big";
+inline constexpr char tail_timeout[] = "message tail timeout exceed";
+inline constexpr char wrong_size[] = "wrong data size in message header";
+inline constexpr char send_timeout[] = "send message timeout";
+inline constexpr char truncated[] = "message data truncated";
+}  // namespace frame_text
+// A failure that carried no text of its own.
+inline constexpr char unknown_error_text[] = "unknown";
+
 // A fault of the message frame: malformed, incomplete or oversized messages,
 // and sends that failed.
 class msg_error : public std::runtime_error {

@@ -4,16 +4,16 @@
 
 #include "components/serializer.h"
 #include "protocol/errors.h"
+#include "protocol/trace_messages.h"
 
 namespace quel {
-
-const char* const unexpected_message_text = "unexpected message";
 
 std::unique_ptr<IMessage> receive_reply(orbl::IClientSocket& socket) {
     std::unique_ptr<IMessage> message;
     // No limit of its own: a server may answer after several socket
     // time-outs. A dead peer ends the wait with a socket error.
     while (!message) message = receive_message(socket);
+    if (trace::on()) trace::answer(*message);
 
     switch (message->get_type()) {
     case Reply:

@@ -6,8 +6,6 @@
 
 namespace quel {
 
-extern const char* const unexpected_message_text;  // "unexpected message"
-
 // Waits for the next message on `socket` (without a limit of its own: each
 // wait is bounded by the socket's receive time-out) and returns it when it is
 // a Reply. An ErrorReply throws client_error with the server's text, any

@@ -6,17 +6,6 @@
 
 namespace quel {
 
-namespace frame_text {
-const char* const no_header = "no message header";
-const char* const no_magic = "no message magic";
-const char* const version_mismatch = "message version mismatch";
-const char* const invalid_type = "invalid message type";
-const char* const too_big = "message data too big";
-const char* const tail_timeout = "message tail timeout exceed";
-const char* const wrong_size = "wrong data size in message header";
-const char* const send_timeout = "send message timeout";
-}  // namespace frame_text
-
 namespace {
 
 constexpr char magic[8] = {'Q', 'U', 'E', 'L', 'M', 'A', 'R', '2'};

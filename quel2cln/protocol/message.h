@@ -29,17 +29,6 @@ enum MessageType : int {
 constexpr std::size_t MessageHeaderSize = 32;
 constexpr std::uint32_t MaxMessageDataSize = 62914560;  // 60 MiB
 
-namespace frame_text {
-extern const char* const no_header;        // "no message header"
-extern const char* const no_magic;         // "no message magic"
-extern const char* const version_mismatch; // "message version mismatch"
-extern const char* const invalid_type;     // "invalid message type"
-extern const char* const too_big;          // "message data too big"
-extern const char* const tail_timeout;     // "message tail timeout exceed"
-extern const char* const wrong_size;       // "wrong data size in message header"
-extern const char* const send_timeout;     // "send message timeout"
-}  // namespace frame_text
-
 class IMessage {
 public:
     virtual ~IMessage() = default;

@@ -51,5 +51,8 @@ std::string join_path(const std::string& dir, const std::string& name);
 // Runs a command and returns what it printed on standard output; false when
 // it could not be started or did not exit with 0.
 bool run_command(const std::string& command, std::string& output);
+// Sets (or, with null `value`, removes) an environment variable of this
+// process, as the library loaded into it sees it.
+void set_environment(const char* name, const char* value);
 
 }  // namespace test_platform

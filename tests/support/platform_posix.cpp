@@ -163,4 +163,9 @@ bool run_command(const std::string& command, std::string& output) {
     return status == 0;
 }
 
+void set_environment(const char* name, const char* value) {
+    if (value) ::setenv(name, value, 1);
+    else ::unsetenv(name);
+}
+
 }  // namespace test_platform

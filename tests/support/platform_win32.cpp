@@ -194,4 +194,6 @@ bool run_command(const std::string& command, std::string& output) {
     return ::_pclose(pipe) == 0;
 }
 
+void set_environment(const char* name, const char* value) { ::SetEnvironmentVariableA(name, value); }
+
 }  // namespace test_platform

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -212,6 +214,20 @@ TEST_F(TlsEndToEnd, RelativeFileNamesAreTakenFromTheLibraryDirectory) {
     ASSERT_TRUE(lib->Init("localhost", front.port()));
     EXPECT_EQ(exec(), "");
     EXPECT_EQ(front.handshakes(), 1);
+}
+
+TEST_F(TlsEndToEnd, TraceNamesTheSessionButNeverTheKeyOrItsPassword) {
+    TlsFront front(server.port(), pki().server, &pki().ca);
+    ASSERT_TRUE(front.ok());
+    load({2, file("ca.pem"), file("client.pem"), file("client.key"), TestPki::key_password},
+         "localhost", front.port(), "Attempts=3\nPause=1\n", "2000\nTraceFile=trace.log");
+    EXPECT_EQ(exec(), "");
+    std::ifstream in(tp::join_path(lib->dir(), "trace.log"), std::ios::binary);
+    const std::string trace((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(trace.find(" tls protocol=TLSv1."), std::string::npos) << trace;
+    EXPECT_NE(trace.find(" subject["), std::string::npos) << trace;
+    EXPECT_EQ(trace.find(TestPki::key_password), std::string::npos) << trace;
+    EXPECT_EQ(trace.find("PRIVATE KEY"), std::string::npos) << trace;
 }
 
 TEST_F(TlsEndToEnd, OtherLevelsAreRefused) {

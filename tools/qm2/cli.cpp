@@ -27,6 +27,8 @@ const char* const usage_text =
     "  --repeat N     run the operation N times on one connection and report\n"
     "                 count, failures and latency\n"
     "  --timeout MS   give up when a call has not returned after MS milliseconds\n"
+    "  --trace FILE   have the library append a trace of its traffic to FILE\n"
+    "                 (sets QUEL2CLN_TRACE for it)\n"
     "  --verbose      name the library and its settings file on standard error\n"
     "  --help         show this text\n"
     "\n"
@@ -156,6 +158,9 @@ parse_result parse_args(const std::vector<std::string>& args, options& out, std:
                 return parse_result::usage_error;
             }
             out.library = value;
+        } else if (is_option(arg, "--trace")) {
+            if (!option_value(args, i, "--trace", value, error)) return parse_result::usage_error;
+            out.trace = value;
         } else if (is_option(arg, "--repeat")) {
             if (!option_value(args, i, "--repeat", value, error)) return parse_result::usage_error;
             if (!parse_integer(value, 1, 1000000000, n)) {

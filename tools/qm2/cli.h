@@ -17,6 +17,7 @@ enum class command { exec, get_auto_inc, calc_auto_inc, save_result, lock };
 
 struct options {
     std::string library;              // empty: default_library_path()
+    std::optional<std::string> trace;  // --trace FILE: QUEL2CLN_TRACE for the library
     std::optional<std::string> host;  // unset: the library's default
     int port = 0;                     // 0: the library's default
     bool json = false;

@@ -23,7 +23,7 @@ void print(std::FILE* to, const std::string& text) {
 
 void describe_library(const library& lib) {
     const std::string path = lib.file();
-    const std::string ini = directory_of(path) + "/quel2cln.ini";
+    const std::string ini = join_path(directory_of(path), "quel2cln.ini");
     print(stderr, "qm2: library " + path + "\n");
     print(stderr, "qm2: settings " + ini + (file_exists(ini) ? "" : " (not found: defaults apply)") +
                       "\n");
@@ -90,6 +90,7 @@ int main(int argc, char** argv) {
     case parse_result::run: break;
     }
 
+    if (opt.trace) set_environment("QUEL2CLN_TRACE", *opt.trace);
     const std::string path =
         opt.library.empty() ? default_library_path() : library_path_argument(opt.library);
     std::unique_ptr<library> lib;

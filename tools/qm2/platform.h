@@ -43,8 +43,13 @@ std::string default_library_path();
 // current directory, not searched for.
 std::string library_path_argument(const std::string& value);
 std::string directory_of(const std::string& path);
+// `name` in the folder `dir`, with the platform's separator.
+std::string join_path(const std::string& dir, const std::string& name);
 bool file_exists(const std::string& path);
 bool stderr_is_terminal();
+// Sets an environment variable of this process, seen by the library it
+// loads afterwards.
+void set_environment(const char* name, const std::string& value);
 
 // After `milliseconds`, writes `message` to standard error (and `json_line`,
 // if not empty, to standard output) and ends the process with status 1.

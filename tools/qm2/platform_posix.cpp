@@ -114,10 +114,16 @@ std::string directory_of(const std::string& path) {
     return path.substr(0, slash);
 }
 
+std::string join_path(const std::string& dir, const std::string& name) {
+    return dir == "/" ? dir + name : dir + "/" + name;
+}
+
 bool file_exists(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
+
+void set_environment(const char* name, const std::string& value) { ::setenv(name, value.c_str(), 1); }
 
 bool stderr_is_terminal() { return ::isatty(STDERR_FILENO) == 1; }
 

@@ -72,6 +72,8 @@ std::string json_report(const std::string& command, const repeat_report& r) {
 }
 
 std::string error_line(const std::string& text) {
+    // The library's own texts are never empty: this is a server's ErrorReply.
+    if (text.empty()) return "qm2: error: the server gave an empty error text\n";
     return "qm2: error: " + tools::escape_line(text) + "\n";
 }
 

@@ -134,6 +134,7 @@ TEST_F(Qm2, RuleRepliesReachTheHost) {
 TEST_F(Qm2, FailuresExitWithOneAndTheLibrarysText) {
     start(R"({"rules": [
         {"match": {"type": "SaveResult"}, "error": "disk full"},
+        {"match": {"text1": "empty-error"}, "error": ""},
         {"match": {"text1": "raw"}, "raw": "0000000000000000000000000000000000000000000000000000000000000000"},
         {"match": {"text1": "request-type"}, "raw": "5155454c4d41523231303031000000000000000003000000000000000000000000"},
         {"match": {"text1": "close"}, "fault": "close"},
@@ -149,6 +150,7 @@ TEST_F(Qm2, FailuresExitWithOneAndTheLibrarysText) {
         {{"lock", "a", "b", "2"}, "invalid lock mode", 0},
         {{"exec", "raw", "", ""}, "no message magic", 1},
         {{"exec", "request-type", "", ""}, "unexpected message", 1},
+        {{"exec", "empty-error", "", ""}, "", 1},
         // Closed by the server on every try: the first and 3 retries.
         {{"exec", "close", "", ""}, "(0) connection closed by peer", 4},
     };
@@ -157,7 +159,9 @@ TEST_F(Qm2, FailuresExitWithOneAndTheLibrarysText) {
         const run_result text = qm2(c.args);
         EXPECT_EQ(text.status, 1) << c.error;
         EXPECT_EQ(text.out, "");
-        EXPECT_EQ(text.err, "qm2: error: " + c.error + "\n");
+        EXPECT_EQ(text.err, "qm2: error: " +
+                                (c.error.empty() ? "the server gave an empty error text" : c.error) +
+                                "\n");
         EXPECT_EQ(journal().size() - before, c.requests) << c.error;
 
         std::vector<std::string> args = {"--json"};

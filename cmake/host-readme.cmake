@@ -1,0 +1,47 @@
+# cmake -DREADME=<README.md> -DOUT=<file> -P host-readme.cmake
+# Writes the README's title and the sections a host developer needs (those
+# whose "## " heading starts with one of the names below) to OUT.
+set(host_sections
+  "Using the library" "Configuration" "Errors a host can see" "Tracing"
+  "Transport security" "Windows" "Tools for host developers")
+
+# One list element per line: ";" and brackets would split or join list
+# elements, so they travel as control characters.
+string(ASCII 1 semicolon)
+string(ASCII 2 open)
+string(ASCII 3 close)
+file(READ ${README} text)
+string(REPLACE ";" "${semicolon}" text "${text}")
+string(REPLACE "[" "${open}" text "${text}")
+string(REPLACE "]" "${close}" text "${text}")
+string(REPLACE "\n" ";" lines "${text}")
+set(out "# quel2cln for Windows hosts\n\nquel2cln.dll, its header, import library and tools; the sections below are\nfrom the project's README.\n")
+set(keep OFF)
+set(fence OFF)
+foreach(line IN LISTS lines)
+  if(line MATCHES "^```")
+    if(fence)
+      set(fence OFF)
+    else()
+      set(fence ON)
+    endif()
+  elseif(NOT fence AND line MATCHES "^## (.*)$")
+    set(heading "${CMAKE_MATCH_1}")
+    set(keep OFF)
+    foreach(name IN LISTS host_sections)
+      string(FIND "${heading}" "${name}" at)
+      if(at EQUAL 0)
+        set(keep ON)
+      endif()
+    endforeach()
+  elseif(NOT fence AND line MATCHES "^# ")
+    set(keep OFF)
+  endif()
+  if(keep)
+    string(APPEND out "${line}\n")
+  endif()
+endforeach()
+string(REPLACE "${semicolon}" ";" out "${out}")
+string(REPLACE "${open}" "[" out "${out}")
+string(REPLACE "${close}" "]" out "${out}")
+file(WRITE ${OUT} "${out}")

@@ -1,0 +1,106 @@
+#include "components/trace.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include "components/text.h"
+
+namespace quel::trace {
+
+using orbl::wide_to_utf8;
+
+namespace detail {
+// Process-wide like the client context itself: the hooks sit in layers that
+// do not see the context. The exports are not called from two threads at once.
+bool enabled = false;
+}  // namespace detail
+
+namespace {
+
+constexpr std::size_t max_text_bytes = 200;
+bool noted = false;
+
+void note_once(const std::string& text) {
+    if (noted) return;
+    noted = true;
+    orbl::trace_sink::note("quel2cln: " + text + "; tracing is off\n");
+}
+
+void escape(std::string& out, unsigned char c) {
+    switch (c) {
+    case '"': out += "\\\""; return;
+    case '\\': out += "\\\\"; return;
+    case '\n': out += "\\n"; return;
+    case '\r': out += "\\r"; return;
+    case '\t': out += "\\t"; return;
+    default: break;
+    }
+    if (c >= 0x20 && c < 0x7f) {
+        out += static_cast<char>(c);
+        return;
+    }
+    char hex[5];
+    std::snprintf(hex, sizeof hex, "\\x%02x", c);
+    out += hex;
+}
+
+}  // namespace
+
+std::wstring choose_file(const std::wstring& configured) {
+    std::wstring from_environment;
+    if (orbl::trace_sink::environment("QUEL2CLN_TRACE", from_environment)) return from_environment;
+    return configured;
+}
+
+void start(const std::wstring& path) {
+    stop();
+    if (path.empty()) return;
+    if (!orbl::trace_sink::open(path)) {
+        note_once("cannot open the trace file");
+        return;
+    }
+    detail::enabled = true;
+}
+
+void stop() {
+    if (!detail::enabled) return;
+    detail::enabled = false;
+    orbl::trace_sink::close();
+}
+
+std::int64_t now_ms() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void write(const char* event, const std::string& details) {
+    if (!detail::enabled) return;
+    try {
+        std::string line = orbl::trace_sink::timestamp() + " " +
+                           std::to_string(orbl::trace_sink::process_id()) + " " + event + details + "\n";
+        if (orbl::trace_sink::append(line)) return;
+        note_once("cannot write the trace file");
+    } catch (...) {
+        // Out of memory: the line is lost, and so is the trace.
+    }
+    stop();
+}
+
+std::string text_field(const char* name, const std::string& value) {
+    std::string out = std::string(" ") + name + "[" + std::to_string(value.size()) + "]=\"";
+    const std::size_t shown = value.size() < max_text_bytes ? value.size() : max_text_bytes;
+    for (std::size_t i = 0; i < shown; ++i) escape(out, static_cast<unsigned char>(value[i]));
+    out += '"';
+    if (shown < value.size()) out += "...";
+    return out;
+}
+
+std::string address_fields(const orbl::inet_address& address, int port) {
+    std::string out = " host=" + wide_to_utf8(address.host) + " address=";
+    for (std::size_t i = 0; i < address.addresses.size(); ++i)
+        out += (i > 0 ? "," : "") + orbl::trace_sink::numeric_address(address.addresses[i]);
+    return out + " port=" + std::to_string(port);
+}
+
+}  // namespace quel::trace

@@ -1,0 +1,158 @@
+#include "protocol/trace_messages.h"
+
+#include <cstdint>
+
+#include "components/trace.h"
+
+namespace quel::trace {
+
+namespace {
+
+const char* type_name(int type) {
+    switch (type) {
+    case Reply: return "Reply";
+    case ErrorReply: return "ErrorReply";
+    case ExecSQL: return "ExecSQL";
+    case GetAutoInc: return "GetAutoInc";
+    case CalcAutoInc: return "CalcAutoInc";
+    case SaveResult: return "SaveResult";
+    case Lock: return "Lock";
+    default: return "other";
+    }
+}
+
+// Reads fields as the wire encodes them; a field that does not fit ends
+// the reading and marks the line.
+class field_reader {
+public:
+    field_reader(const char* data, std::size_t size) : data_(data), left_(size) {}
+
+    bool u32(const char* name, std::uint32_t& value) {
+        if (!take(4)) return false;
+        value = get_u32(data_ - 4);
+        out += std::string(" ") + name + "=" + std::to_string(value);
+        return true;
+    }
+    bool i32(const char* name, int& value) {
+        if (!take(4)) return false;
+        value = static_cast<int>(get_u32(data_ - 4));
+        out += std::string(" ") + name + "=" + std::to_string(value);
+        return true;
+    }
+    bool flag(const char* name, bool& value) {
+        if (!take(1)) return false;
+        value = data_[-1] != 0;
+        out += std::string(" ") + name + "=" + (value ? "true" : "false");
+        return true;
+    }
+    bool text(const char* name) {
+        if (left_ < 4) return truncated();
+        const std::uint32_t n = get_u32(data_);
+        if (left_ - 4 < n) return truncated();
+        out += text_field(name, std::string(data_ + 4, n));
+        data_ += 4 + n;
+        left_ -= 4 + n;
+        return true;
+    }
+
+    std::string out;
+
+private:
+    bool take(std::size_t n) {
+        if (left_ < n) return truncated();
+        data_ += n;
+        left_ -= n;
+        return true;
+    }
+    bool truncated() {
+        out += " truncated";
+        left_ = 0;
+        return false;
+    }
+
+    const char* data_;
+    std::size_t left_;
+};
+
+struct pending_request {
+    int type = 0;
+    int lock_mode = 0;
+    std::int64_t sent_ms = 0;
+} pending;
+
+int lock_mode_of(const char* data, std::size_t size) {
+    field_reader r(data, size);
+    int mode = 0;
+    r.text("text1") && r.text("text2") && r.i32("lock_mode", mode);
+    return mode;
+}
+
+const char* bytes(const IMessage& m) {
+    return m.data_begin() == m.data_end() ? nullptr : &*m.data_begin();
+}
+std::size_t size(const IMessage& m) { return static_cast<std::size_t>(m.data_end() - m.data_begin()); }
+
+}  // namespace
+
+std::string request_fields(int type, const char* data, std::size_t size) {
+    field_reader r(data, size);
+    std::uint32_t count = 0, number = 0;
+    int mode = 0;
+    switch (type) {
+    case ExecSQL:
+    case GetAutoInc:
+        r.text("text1") && r.text("text2") && r.text("text3");
+        break;
+    case CalcAutoInc:
+        if (r.text("text1") && r.text("text2") && r.text("text3") && r.u32("count", count)) {
+            std::uint32_t i = 0;
+            while (i++ < count && r.text("name") && r.text("value")) continue;
+        }
+        break;
+    case SaveResult:
+        r.text("text1") && r.text("text2") && r.text("text3") && r.text("text4") && r.text("text5");
+        break;
+    case Lock:
+        if (r.text("text1") && r.text("text2") && r.i32("lock_mode", mode) && mode != -1)
+            r.text("text4") && r.u32("number", number);
+        break;
+    default: break;
+    }
+    return r.out;
+}
+
+std::string answer_fields(int request_type, int lock_mode, int type, const char* data,
+                          std::size_t size) {
+    field_reader r(data, size);
+    bool flag = false;
+    std::uint32_t value = 0;
+    if (type == ErrorReply) {
+        r.text("error");
+    } else if (type == Reply && request_type == GetAutoInc) {
+        if (r.flag("no_value", flag) && !flag) r.u32("value", value);
+    } else if (type == Reply && request_type == CalcAutoInc) {
+        r.u32("value", value);
+    } else if (type == Reply && request_type == Lock && lock_mode != -1) {
+        if (r.flag("flag", flag) && !flag && lock_mode == 0) r.text("text");
+    }
+    return r.out;
+}
+
+void request(const IMessage& message, int type) {
+    pending.type = type;
+    pending.lock_mode = type == Lock ? lock_mode_of(bytes(message), size(message)) : 0;
+    pending.sent_ms = now_ms();
+    write("request", std::string(" type=") + type_name(type) + " size=" +
+                         std::to_string(size(message)) +
+                         request_fields(type, bytes(message), size(message)));
+}
+
+void answer(const IMessage& message) {
+    const int type = message.get_type();
+    write(type == ErrorReply ? "error-reply" : "reply",
+          std::string(" type=") + type_name(type) + " size=" + std::to_string(size(message)) +
+              answer_fields(pending.type, pending.lock_mode, type, bytes(message), size(message)) +
+              " ms=" + std::to_string(now_ms() - pending.sent_ms));
+}
+
+}  // namespace quel::trace

@@ -1,0 +1,77 @@
+// The texts a host can see are a contract: the README's table "Errors a host
+// can see" lists exactly the constants of the two tables of texts, in their
+// order, and no other source file spells one of them out again.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path source_dir = QUEL2CLN_SOURCE_DIR;
+const char* const tables[] = {"quel2cln/components/net_errors.h", "quel2cln/protocol/errors.h"};
+
+std::string read_text(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+std::vector<std::string> constants() {
+    std::vector<std::string> texts;
+    const std::regex constant(R"re(inline constexpr char \w+\[\] = "([^"]*)";)re");
+    for (const char* table : tables) {
+        const std::string text = read_text(source_dir / table);
+        for (std::sregex_iterator it(text.begin(), text.end(), constant), end; it != end; ++it)
+            texts.push_back((*it)[1]);
+    }
+    return texts;
+}
+
+// The code spans of the table's first column, without a "(code) " prefix.
+std::vector<std::string> readme_texts() {
+    std::istringstream readme(read_text(source_dir / "README.md"));
+    std::vector<std::string> texts;
+    bool inside = false;
+    const std::regex span("`(\\(\\d+\\) )?([^`]*)`");
+    for (std::string line; std::getline(readme, line);) {
+        if (line.rfind("## ", 0) == 0) inside = line == "## Errors a host can see";
+        if (!inside || line.rfind("| `", 0) != 0) continue;
+        const std::string first = line.substr(1, line.find(" | ") - 1);
+        for (std::sregex_iterator it(first.begin(), first.end(), span), end; it != end; ++it)
+            if ((*it)[2] != "code" && (*it).str() != "`(code) text`") texts.push_back((*it)[2]);
+    }
+    return texts;
+}
+
+TEST(ErrorTexts, TheReadmeListsEveryConstantInOrder) {
+    const std::vector<std::string> defined = constants();
+    ASSERT_GT(defined.size(), 30u);
+    EXPECT_EQ(readme_texts(), defined);
+    EXPECT_EQ(std::set<std::string>(defined.begin(), defined.end()).size(), defined.size());
+}
+
+TEST(ErrorTexts, NoOtherSourceSpellsOneOut) {
+    const std::vector<std::string> defined = constants();
+    for (const auto& entry : fs::recursive_directory_iterator(source_dir / "quel2cln")) {
+        const fs::path& path = entry.path();
+        if (!entry.is_regular_file() || (path.extension() != ".cpp" && path.extension() != ".h")) continue;
+        if (path == source_dir / tables[0] || path == source_dir / tables[1]) continue;
+        // Code only: comments may quote a text.
+        std::istringstream lines(read_text(path));
+        std::string text;
+        for (std::string line; std::getline(lines, line);) text += line.substr(0, line.find("//")) + "\n";
+        for (const std::string& t : defined)
+            EXPECT_EQ(text.find("\"" + t + "\""), std::string::npos) << t << " in " << path;
+    }
+}
+
+}  // namespace
