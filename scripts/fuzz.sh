@@ -50,7 +50,9 @@ for target in "${targets[@]}"; do
     "$build/fuzz/fuzz_$target" "${options[@]}" "$work" "fuzz/corpus/$target" >"$log" 2>&1 || status=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
   count=$(find "$findings" -type f | wc -l)
-  [[ "$status" -ne 0 && "$count" -eq 0 ]] && count=1  # a finding libFuzzer could not save
+  # A failure libFuzzer could not save an input for still counts; 72 is an
+  # interrupted run (Ctrl-C), not a finding.
+  [[ "$status" -ne 0 && "$status" -ne 72 && "$count" -eq 0 ]] && count=1
   echo "$target: ${runs:-0} executions, $count findings"
   if [[ "$count" -ne 0 ]]; then
     failed=1
