@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake make g++ libgtest-dev libgmock-dev nlohmann-json3-dev libssl-dev openssl binutils
-  pkg-config dpkg-dev libre2-dev strace)
+  pkg-config dpkg-dev libre2-dev strace clang libclang-rt-14-dev valgrind)
 if [[ "${QUEL2CLN_NO_WINDOWS:-0}" != 1 ]]; then
   packages+=(g++-mingw-w64-i686 googletest wine wine32:i386)
 fi

@@ -28,3 +28,6 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUEL2CLN_SANITIZE=ON -DQUEL2CLN_WINDOWS_TESTS=OFF
 cmake --build build-asan -j"$jobs"
 ctest --test-dir build-asan --output-on-failure -j"$jobs" -LE windows
+
+# A short fuzzing pass over every target (see scripts/fuzz.sh).
+scripts/fuzz.sh 20

@@ -80,6 +80,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "unexpected message", 1, false},
         BadCase{"vanishes_in_header", raw(partial_header) + close_connection(),
                 "(0) connection closed by peer", 4, true},
+        BadCase{"resets_in_header", raw(partial_header) + reset_connection(),
+                "(10054) connection reset by peer", 4, true},
         BadCase{"vanishes_in_payload", raw(partial_payload) + close_connection(),
                 "(0) connection closed by peer", 4, true},
         BadCase{"resets_in_payload", raw(partial_payload) + reset_connection(),
