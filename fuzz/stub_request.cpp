@@ -13,6 +13,7 @@
 
 #include "protocol/message.h"
 
+#include "../tools/stub/journal.h"
 #include "../tools/stub/request.h"
 #include "../tools/stub/responder.h"
 #include "../tools/stub/rules.h"
@@ -58,9 +59,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // Twice, so a rule with "times" is passed over the second time.
         a = answers.respond(req);
         a = answers.respond(req);
-        nlohmann::ordered_json line;
-        stub::add_fields(req, line);
-        line.dump();
+        // The journal line of the request, written where it costs nothing.
+        static stub::journal sink;
+        if (!sink.is_open() && !sink.open("/dev/null")) std::abort();
+        sink.record(1, req, a);
     } catch (const std::exception& e) {
         // What the server does with a request it cannot decode.
         a = stub::responder::refuse(e.what());
