@@ -98,6 +98,23 @@ struct fd_guard {
     }
 };
 
+// poll() until an entry is ready (true) or `timeout_ms` has passed (false;
+// negative: no limit), going on after a signal with the time that is left.
+bool poll_within(pollfd* entries, std::size_t count, int timeout_ms) {
+    std::int64_t deadline = timeout_ms < 0 ? -1 : now_ms() + timeout_ms;
+    for (;;) {
+        int left = -1;
+        if (deadline >= 0) {
+            std::int64_t remaining = deadline - now_ms();
+            left = remaining > 0 ? static_cast<int>(remaining) : 0;
+        }
+        int ready = ::poll(entries, static_cast<nfds_t>(count), left);
+        if (ready > 0) return true;
+        if (ready == 0) return false;
+        if (errno != EINTR) throw error_from_system(errno);
+    }
+}
+
 }  // namespace
 
 socket_error error_from_system(int system_code) {
@@ -128,21 +145,10 @@ handle connect_start(const std::vector<unsigned char>& raw, int port) {
 int wait_connected(const std::vector<handle>& sockets, int timeout_ms) {
     std::vector<pollfd> entries;
     for (handle socket : sockets) entries.push_back({static_cast<int>(socket), POLLOUT, 0});
-    std::int64_t deadline = timeout_ms < 0 ? -1 : now_ms() + timeout_ms;
-    for (;;) {
-        int left = -1;
-        if (deadline >= 0) {
-            std::int64_t remaining = deadline - now_ms();
-            left = remaining > 0 ? static_cast<int>(remaining) : 0;
-        }
-        int ready = ::poll(entries.data(), entries.size(), left);
-        if (ready > 0) {
-            for (std::size_t i = 0; i < entries.size(); ++i)
-                if (entries[i].revents != 0) return static_cast<int>(i);
-        }
-        if (ready == 0) return -1;
-        if (ready < 0 && errno != EINTR) throw error_from_system(errno);
-    }
+    if (!poll_within(entries.data(), entries.size(), timeout_ms)) return -1;
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        if (entries[i].revents != 0) return static_cast<int>(i);
+    return -1;
 }
 
 void connect_finish(handle socket) {
@@ -170,18 +176,7 @@ void close(handle socket) noexcept {
 
 bool wait(handle socket, bool for_write, int timeout_ms) {
     pollfd entry{static_cast<int>(socket), static_cast<short>(for_write ? POLLOUT : POLLIN), 0};
-    std::int64_t deadline = timeout_ms < 0 ? -1 : now_ms() + timeout_ms;
-    for (;;) {
-        int left = -1;
-        if (deadline >= 0) {
-            std::int64_t remaining = deadline - now_ms();
-            left = remaining > 0 ? static_cast<int>(remaining) : 0;
-        }
-        int ready = ::poll(&entry, 1, left);
-        if (ready > 0) return true;  // errors and hang-ups show up in the next call
-        if (ready == 0) return false;
-        if (errno != EINTR) throw error_from_system(errno);
-    }
+    return poll_within(&entry, 1, timeout_ms);  // errors and hang-ups show up in the next call
 }
 
 long receive_some(handle socket, char* buffer, std::size_t size) {
