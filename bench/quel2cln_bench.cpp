@@ -3,9 +3,13 @@
 // round-trip rate and CPU time per call for small calls, throughput and peak
 // memory for large messages, system calls per small call.
 //
-//   quel2cln_bench [--quick] [--only TEXT] [--library PATH]
+//   quel2cln_bench [--quick] [--only TEXT] [--library PATH] [--cpu N | --no-pin]
 //   quel2cln_bench --serve       (the server alone; prints its port)
 //
+// The server and both clients run on one CPU (the last, or --cpu N): a
+// loopback round trip between processes on different cores depends on how
+// deeply the idle core sleeps between messages, which swamps what the
+// clients themselves cost; on one core the two ends hand over directly.
 // Small cases run in rounds, library and raw client taking turns, and report
 // medians. Large cases run each measurement in a child process of its own,
 // whose peak RSS comes from wait4(). Nothing here asserts a speed.
@@ -16,6 +20,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <signal.h>
+#include <sched.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -483,12 +488,15 @@ int main(int argc, char** argv) {
     std::string syscalls_who;
     bool serve_only = false;
     int syscalls_port = 0, syscalls_n = 0;
+    int cpu = static_cast<int>(std::thread::hardware_concurrency()) - 1;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--quick") quick = true;
         else if (a == "--serve") serve_only = true;
         else if (a == "--library" && i + 1 < argc) library_path = argv[++i];
         else if (a == "--only" && i + 1 < argc) only = argv[++i];
+        else if (a == "--cpu" && i + 1 < argc) cpu = std::atoi(argv[++i]);
+        else if (a == "--no-pin") cpu = -1;
         else if (a == "--syscalls" && i + 3 < argc) {
             syscalls_who = argv[++i];
             syscalls_port = std::atoi(argv[++i]);
@@ -507,6 +515,13 @@ int main(int argc, char** argv) {
         run_server(static_cast<int>(listener), -1, nullptr);
     }
 
+    if (cpu >= 0) {
+        // Inherited by the server process, its threads and every child.
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(cpu, &one);
+        check(::sched_setaffinity(0, sizeof one, &one) == 0, "pinning to one CPU");
+    }
     std::string dir = tp::make_temp_dir();
     qtest::TestPki pki(dir);
     check(pki.ok(), "certificates");
@@ -530,7 +545,7 @@ int main(int argc, char** argv) {
 
     const int rounds = quick ? 1 : 9;
     const int large_rounds = quick ? 1 : 9;
-    const int small_n = quick ? 100 : 2000;
+    const int small_n = quick ? 100 : 5000;
 
     // Large messages first, while this process is still small (children
     // start from its memory). The base is a child that makes small calls only.
@@ -620,8 +635,9 @@ int main(int argc, char** argv) {
     for (const row& r : table)
         std::printf("| %s | %s | %s | %s | %s |\n", r.name.c_str(), r.ratio.c_str(), r.cpu.c_str(),
                     r.syscalls.c_str(), r.rss.c_str());
-    std::printf("\n%d rounds of %d small calls; large cases %d rounds, one child process each; base RSS %ld KiB.\n",
-                rounds, small_n, large_rounds, base_kb);
+    std::printf("\n%d rounds of %d small calls; large cases %d rounds, one child process each; base RSS %ld KiB; %s.\n",
+                rounds, small_n, large_rounds, base_kb,
+                cpu >= 0 ? ("server and clients on CPU " + std::to_string(cpu)).c_str() : "not pinned");
     ::kill(server, SIGKILL);
     ::waitpid(server, nullptr, 0);
     tp::remove_tree(dir);

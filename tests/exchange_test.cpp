@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -16,18 +17,30 @@
 namespace {
 
 // The largest single allocation since the test last reset it: shows whether
-// a request was copied before it was refused.
+// a request was copied before it was refused. And the bytes allocated now:
+// shows what a connection keeps between calls.
 std::size_t largest_allocation = 0;
+std::size_t live_bytes = 0;
+// Each block carries its size in front of it.
+constexpr std::size_t size_field = alignof(std::max_align_t);
 
 }  // namespace
 
 void* operator new(std::size_t size) {
     if (size > largest_allocation) largest_allocation = size;
-    if (void* block = std::malloc(size ? size : 1)) return block;
-    throw std::bad_alloc();
+    auto* block = static_cast<char*>(std::malloc(size + size_field));
+    if (!block) throw std::bad_alloc();
+    *reinterpret_cast<std::size_t*>(block) = size;
+    live_bytes += size;
+    return block + size_field;
 }
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete(void* block) noexcept {
+    if (!block) return;
+    char* start = static_cast<char*>(block) - size_field;
+    live_bytes -= *reinterpret_cast<std::size_t*>(start);
+    std::free(start);
+}
+void operator delete(void* block, std::size_t) noexcept { operator delete(block); }
 
 namespace {
 
@@ -183,6 +196,32 @@ TEST(ConnectionStep, OversizedRequestIsRefusedBeforeAnythingIsCopied) {
     EXPECT_LT(largest_allocation, 65536u);
     EXPECT_TRUE(c.script->sent.empty());
     EXPECT_TRUE(c.connection.in_step());
+}
+
+// The connection reuses its message buffers, but keeps none larger than
+// 64 KiB once a call is over, however the call ended.
+TEST(ConnectionStep, KeepsNoLargeBufferBetweenCalls) {
+    ScriptedConnection c;
+    const std::string big(1 << 20, 'q');
+    c.script->deliver(frame(1, ""));
+    c.connection.exec_sql("warm", "", "");
+    const std::string replies[] = {
+        frame(1, ""),                                                     // to a large request
+        frame(1, big),                                                    // a large Reply
+        frame(2, Wire().str(big)),                                        // a large ErrorReply
+        frame(1, Wire().flag(false).str(big).bytes().substr(0, 1000000)),  // cut short
+    };
+    const std::size_t base = live_bytes;
+    for (int i = 0; i < 4; ++i) {
+        c.script->deliver(replies[i]);
+        try {
+            if (i == 3) c.connection.lock("a", "b", 0, "me", 1, nullptr, nullptr, 0);
+            else c.connection.exec_sql(i == 0 ? big : "x", "", "");
+        } catch (const std::exception&) {
+        }
+        c.script->sent.clear();
+        EXPECT_LT(live_bytes, base + 65536u) << i;
+    }
 }
 
 }  // namespace

@@ -91,20 +91,18 @@ public:
     }
 
     bool receive_packet(socket_packet& packet) override {
-        auto& buffer = packet.modify_data();
-        std::size_t start = buffer.size();
-        buffer.resize(start + header_size);
+        char header[header_size];
         // Waits before the first read: right after a request the answer is
         // not there yet, and a read bound to fail costs a system call.
-        std::size_t got = read_into(buffer.data() + start, header_size, timeout_kind::receive, true, true);
+        std::size_t got = read_into(header, header_size, timeout_kind::receive, true, true);
         if (got > 0 && got < header_size) {
             // The header has begun: wait for the rest of it, within a fresh
             // receive time-out. Never more than the header is handed out,
             // so nothing of what follows it is taken.
-            got += read_into(buffer.data() + start + got, header_size - got, timeout_kind::receive,
-                             false, false);
+            got += read_into(header + got, header_size - got, timeout_kind::receive, false, false);
         }
-        buffer.resize(start + got);
+        auto& buffer = packet.modify_data();
+        buffer.insert(buffer.end(), header, header + got);
         return got > 0;
     }
 

@@ -34,27 +34,47 @@ public:
     bool in_step() const { return in_step_; }
 
 private:
-    // Sends a request of `type` whose payload `write(out)` writes, and
-    // returns the server's Reply (one exchange). `write` runs twice: once
-    // to size the payload (an oversized one is refused before anything is
-    // copied or sent), once to write it.
+    // Sends a request of `type` whose payload `write(out)` writes, waits for
+    // the server's Reply and hands its payload to `read(in)` (one exchange).
+    // `write` runs twice: once to size the payload (an oversized one is
+    // refused before anything is copied or sent), once to write it.
+    template <typename Write, typename Read>
+    void exchange(MessageType type, const Write& write, const Read& read);
     template <typename Write>
-    std::unique_ptr<IMessage> exchange(MessageType type, const Write& write);
-    std::unique_ptr<IMessage> send_and_receive(Message& request);
+    void exchange(MessageType type, const Write& write) {
+        exchange(type, write, [](orbl::in_serialize&) {});
+    }
+    // Sends request_ and receives its Reply into reply_.
+    void send_and_receive();
+    // Keeps the two messages' buffers for the next call only while they are
+    // small.
+    void trim_buffers() noexcept;
 
     std::unique_ptr<orbl::IClientSocket> socket_;
     bool in_step_ = true;
+    // Reused by every call, so that a small call allocates nothing.
+    Message request_;
+    Message reply_;
 };
 
-template <typename Write>
-std::unique_ptr<IMessage> Connection::exchange(MessageType type, const Write& write) {
+// The most a connection keeps allocated between calls for its messages.
+constexpr std::size_t kept_message_bytes = 65536;
+
+template <typename Write, typename Read>
+void Connection::exchange(MessageType type, const Write& write, const Read& read) {
+    struct trim_on_exit {
+        Connection& connection;
+        ~trim_on_exit() { connection.trim_buffers(); }
+    } trim{*this};
     orbl::size_serialize size;
     write(size);
-    Message request(type, size.size());
-    orbl::out_serialize out(request.payload());
+    request_.begin(type, size.size());
+    orbl::out_serialize out(request_.payload());
     write(out);
-    request.end_payload();
-    return send_and_receive(request);
+    request_.end_payload();
+    send_and_receive();
+    orbl::in_serialize in(reply_.data_begin(), reply_.data_end());
+    read(in);
 }
 
 }  // namespace quel

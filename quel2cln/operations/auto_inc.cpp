@@ -5,13 +5,14 @@ namespace quel {
 
 void Connection::get_auto_inc(std::string_view text1, std::string_view text2,
                               std::string_view text3, bool* no_value, unsigned int* value) {
-    auto reply = exchange(GetAutoInc, [&](auto& out) { out << text1 << text2 << text3; });
-
-    orbl::in_serialize reader(reply->data_begin(), reply->data_end());
     bool flag = true;
     unsigned int number = 0;
-    reader >> flag;
-    if (!flag) reader >> number;
+    exchange(
+        GetAutoInc, [&](auto& out) { out << text1 << text2 << text3; },
+        [&](orbl::in_serialize& reader) {
+            reader >> flag;
+            if (!flag) reader >> number;
+        });
     // Outputs are written only once every field has been read.
     if (no_value) *no_value = flag;
     if (value) *value = number;
@@ -22,14 +23,14 @@ void Connection::calc_auto_inc(std::string_view text1, std::string_view text2,
                                unsigned int* value) {
     // A malformed list is refused before anything is sent.
     auto entries = parse_field_list(field_list);
-    auto reply = exchange(CalcAutoInc, [&](auto& out) {
-        out << text1 << text2 << text3 << static_cast<unsigned int>(entries.size());
-        for (const auto& entry : entries) out << entry.first << entry.second;
-    });
-
-    orbl::in_serialize reader(reply->data_begin(), reply->data_end());
     unsigned int number = 0;
-    reader >> number;
+    exchange(
+        CalcAutoInc,
+        [&](auto& out) {
+            out << text1 << text2 << text3 << static_cast<unsigned int>(entries.size());
+            for (const auto& entry : entries) out << entry.first << entry.second;
+        },
+        [&](orbl::in_serialize& reader) { reader >> number; });
     if (value) *value = number;
 }
 

@@ -9,24 +9,26 @@ void Connection::lock(std::string_view text1, std::string_view text2, int lock_m
                       std::string_view text4, unsigned int number, bool* lock_result,
                       char* reply_text, unsigned int reply_text_len) {
     if (lock_mode < -1 || lock_mode > 1) throw client_error(invalid_lock_mode_text);
-    auto reply = exchange(Lock, [&](auto& out) {
-        out << text1 << text2 << lock_mode;
-        if (lock_mode != -1) out << text4 << number;
-    });
-
-    orbl::in_serialize reader(reply->data_begin(), reply->data_end());
-    if (lock_mode == -1) {
-        if (lock_result) *lock_result = true;
-        return;
-    }
-    bool flag = false;
-    reader >> flag;
-    if (lock_result) *lock_result = flag;
-    if (lock_mode == 0 && !flag) {
-        std::string text;
-        reader >> text;
-        if (reply_text) copy_text(text, reply_text, reply_text_len);
-    }
+    exchange(
+        Lock,
+        [&](auto& out) {
+            out << text1 << text2 << lock_mode;
+            if (lock_mode != -1) out << text4 << number;
+        },
+        [&](orbl::in_serialize& reader) {
+            if (lock_mode == -1) {
+                if (lock_result) *lock_result = true;
+                return;
+            }
+            bool flag = false;
+            reader >> flag;
+            if (lock_result) *lock_result = flag;
+            if (lock_mode == 0 && !flag) {
+                std::string text;
+                reader >> text;
+                if (reply_text) copy_text(text, reply_text, reply_text_len);
+            }
+        });
 }
 
 }  // namespace quel

@@ -8,24 +8,23 @@
 
 namespace quel {
 
-std::unique_ptr<IMessage> next_message(orbl::IClientSocket& socket) {
-    std::unique_ptr<IMessage> message;
+void next_message(orbl::IClientSocket& socket, Message& message) {
     // No limit of its own: a server may answer after several socket
     // time-outs. A dead peer ends the wait with a socket error.
-    while (!message) message = receive_message(socket);
-    if (trace::on()) trace::answer(*message);
-    return message;
+    while (!message.receive(socket)) {
+    }
+    if (trace::on()) trace::answer(message);
 }
 
-std::unique_ptr<IMessage> take_reply(std::unique_ptr<IMessage> message) {
-    switch (message->get_type()) {
+void take_reply(Message& message) {
+    switch (message.get_type()) {
     case Reply:
-        return message;
+        return;
     case ErrorReply: {
         std::string text;
-        orbl::in_serialize(message->data_begin(), message->data_end()) >> text;
+        orbl::in_serialize(message.data_begin(), message.data_end()) >> text;
         // A text of up to 60 MiB: never more than two copies of it at once.
-        message.reset();
+        message.trim(0);
         throw client_error(text);
     }
     default:
@@ -34,7 +33,10 @@ std::unique_ptr<IMessage> take_reply(std::unique_ptr<IMessage> message) {
 }
 
 std::unique_ptr<IMessage> receive_reply(orbl::IClientSocket& socket) {
-    return take_reply(next_message(socket));
+    auto message = std::make_unique<Message>();
+    next_message(socket, *message);
+    take_reply(*message);
+    return message;
 }
 
 }  // namespace quel

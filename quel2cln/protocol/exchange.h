@@ -12,8 +12,10 @@ namespace quel {
 // other type client_error "unexpected message".
 std::unique_ptr<IMessage> receive_reply(orbl::IClientSocket& socket);
 
-// The two halves of receive_reply: the next whole message, and its check.
-std::unique_ptr<IMessage> next_message(orbl::IClientSocket& socket);
-std::unique_ptr<IMessage> take_reply(std::unique_ptr<IMessage> message);
+// The two halves of receive_reply, on a message the caller keeps: the next
+// whole message into the empty `message`, and its check. An ErrorReply's
+// buffer is given back before its text is thrown.
+void next_message(orbl::IClientSocket& socket, Message& message);
+void take_reply(Message& message);
 
 }  // namespace quel

@@ -8,8 +8,12 @@ namespace quel {
 
 namespace {
 
-constexpr char magic[8] = {'Q', 'U', 'E', 'L', 'M', 'A', 'R', '2'};
-constexpr char version[4] = {'1', '0', '0', '1'};
+// A header before its type and size are set: magic, version, zeros.
+constexpr char blank_header[MessageHeaderSize] = {'Q', 'U', 'E', 'L', 'M', 'A', 'R', '2',
+                                                  '1', '0', '0', '1'};
+constexpr std::size_t magic_size = 8;
+constexpr std::size_t version_offset = 8;
+constexpr std::size_t version_size = 4;
 constexpr std::size_t type_offset = 20;
 constexpr std::size_t size_offset = 24;
 
@@ -17,8 +21,8 @@ constexpr std::size_t size_offset = 24;
 
 std::uint32_t check_header(const char* data, std::size_t size) {
     if (size < MessageHeaderSize) throw msg_error(frame_text::no_header);
-    if (std::memcmp(data, magic, sizeof magic) != 0) throw msg_error(frame_text::no_magic);
-    if (std::memcmp(data + 8, version, sizeof version) != 0)
+    if (std::memcmp(data, blank_header, magic_size) != 0) throw msg_error(frame_text::no_magic);
+    if (std::memcmp(data + version_offset, blank_header + version_offset, version_size) != 0)
         throw msg_error(frame_text::version_mismatch);
     int type = static_cast<signed char>(data[type_offset]);
     if (type < Reply || type > Lock) throw msg_error(frame_text::invalid_type);
@@ -45,20 +49,23 @@ std::vector<char>::const_iterator Message::data_end() const {
 
 void Message::write_header(int type) {
     auto& buffer = packet_.modify_data();
-    if (buffer.capacity() < MessageHeaderSize) buffer.reserve(MessageHeaderSize);
-    buffer.insert(buffer.end(), magic, magic + sizeof magic);
-    buffer.insert(buffer.end(), version, version + sizeof version);
-    buffer.insert(buffer.end(), 8, '\0');
-    buffer.push_back(static_cast<char>(type & 0xFF));
-    buffer.insert(buffer.end(), 11, '\0');
+    buffer.assign(blank_header, blank_header + MessageHeaderSize);
+    buffer[type_offset] = static_cast<char>(type & 0xFF);
 }
 
-Message::Message(MessageType type, std::uint64_t data_size) {
+void Message::begin(MessageType type, std::uint64_t data_size) {
     // Refused before the buffer is allocated, so a host's oversized text
     // costs nothing beyond itself.
     if (data_size > MaxMessageDataSize) throw msg_error(frame_text::too_big);
-    packet_.modify_data().reserve(MessageHeaderSize + static_cast<std::size_t>(data_size));
+    auto& buffer = packet_.modify_data();
+    buffer.clear();
+    buffer.reserve(MessageHeaderSize + static_cast<std::size_t>(data_size));
     write_header(type);
+}
+
+void Message::trim(std::size_t bytes) {
+    auto& buffer = packet_.modify_data();
+    if (buffer.capacity() > bytes) std::vector<char>().swap(buffer);
 }
 
 void Message::end_payload() {

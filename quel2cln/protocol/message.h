@@ -52,7 +52,17 @@ public:
     // header, to be appended to payload() and closed with end_payload().
     // A size above MaxMessageDataSize throws msg_error "message data too
     // big" before anything is allocated for it.
-    Message(MessageType type, std::uint64_t data_size);
+    Message(MessageType type, std::uint64_t data_size) { begin(type, data_size); }
+
+    // Starts this message afresh as such a request, in the buffer it already
+    // has when that is large enough: a connection reuses its messages, so a
+    // small call allocates nothing. Refuses an oversized one the same way.
+    void begin(MessageType type, std::uint64_t data_size);
+    // Empties the message for the next receive; the buffer stays.
+    void clear() { packet_.modify_data().clear(); }
+    // Gives the buffer back to the system when it holds more than `bytes`,
+    // so that one large message is not kept between calls.
+    void trim(std::size_t bytes);
 
     int get_type() const override;
     std::vector<char>::const_iterator data_begin() const override;
