@@ -22,13 +22,13 @@ void Connection::calc_auto_inc(std::string_view text1, std::string_view text2,
                                std::string_view text3, std::string_view field_list,
                                unsigned int* value) {
     // A malformed list is refused before anything is sent.
-    auto entries = parse_field_list(field_list);
+    const FieldList entries(field_list);
     unsigned int number = 0;
     exchange(
         CalcAutoInc,
         [&](auto& out) {
             out << text1 << text2 << text3 << static_cast<unsigned int>(entries.size());
-            for (const auto& entry : entries) out << entry.first << entry.second;
+            entries.for_each([&](std::string_view name, std::string_view value) { out << name << value; });
         },
         [&](orbl::in_serialize& reader) { reader >> number; });
     if (value) *value = number;
