@@ -117,13 +117,15 @@ public:
 
     bool send_packet(const socket_packet& packet) override {
         const auto& buffer = packet.get_data();
-        std::int64_t deadline = deadline_after(timeout_kind::send);
+        // The clock is read only once a write has to wait: a packet that
+        // goes out at once costs no clock reading.
+        time_limit limit{*this, timeout_kind::send};
         std::size_t sent = 0;
         while (sent < buffer.size()) {
             long count = stream_->write(buffer.data() + sent, buffer.size() - sent);
             if (count > 0) {
                 sent += static_cast<std::size_t>(count);
-            } else if (!stream_->wait(true, remaining(deadline))) {
+            } else if (!stream_->wait(true, limit.remaining())) {
                 return false;
             }
         }
@@ -136,11 +138,15 @@ private:
     // `wait_first`, waits before the first read unless bytes are already at
     // hand. End of stream throws code 0.
     std::size_t read_into(char* buffer, std::size_t size, int kind, bool any, bool wait_first) {
-        std::int64_t deadline = deadline_after(kind);
         // The first wait gets the whole time-out as set, so that a channel
         // that keeps its wait limit on the socket need not change it.
         int wait_ms = timeouts_[kind] > 0 ? timeouts_[kind] : -1;
         bool ready = !wait_first || ahead_begin_ < ahead_end_;
+        // Counted from now; the clock is read now only when the first read
+        // waits, otherwise once a read has to wait (nothing before it took
+        // time), so that bytes already at hand cost no clock reading.
+        time_limit limit{*this, kind};
+        if (!ready) limit.start();
         std::size_t got = 0;
         while (got < size) {
             long count = read_some(buffer + got, size - got, ready ? nullptr : &wait_ms);
@@ -149,11 +155,11 @@ private:
                 got += static_cast<std::size_t>(count);
                 if (any) break;
                 ready = true;
-            } else if (!ready && (wait_ms = remaining(deadline)) == 0) {
+            } else if (!ready && (wait_ms = limit.remaining()) == 0) {
                 break;  // waited in vain until the deadline
             } else {
                 ready = false;
-                wait_ms = remaining(deadline);
+                wait_ms = limit.remaining();
             }
         }
         return got;
@@ -178,16 +184,29 @@ private:
         return static_cast<long>(taken);
     }
 
-    // Milliseconds left until `deadline`; -1 (no limit) for a deadline of -1.
-    int remaining(std::int64_t deadline) const {
-        if (deadline < 0) return -1;
-        std::int64_t left = deadline - clock_();
-        return left > 0 ? static_cast<int>(std::min<std::int64_t>(left, 0x7FFFFFFF)) : 0;
-    }
+    // The time-out of one kind, counted from start(), or from the first
+    // call of remaining() when start() was not called.
+    class time_limit {
+    public:
+        time_limit(const client_socket& socket, int kind)
+            : clock_(socket.clock_), timeout_(socket.timeouts_[kind]) {}
+        void start() {
+            if (timeout_ > 0 && at_ < 0) at_ = clock_() + timeout_;
+        }
+        // Milliseconds left; -1 when there is no limit.
+        int remaining() {
+            if (timeout_ <= 0) return -1;
+            std::int64_t now = clock_();
+            if (at_ < 0) at_ = now + timeout_;
+            std::int64_t left = at_ - now;
+            return left > 0 ? static_cast<int>(std::min<std::int64_t>(left, 0x7FFFFFFF)) : 0;
+        }
 
-    std::int64_t deadline_after(int kind) const {
-        return timeouts_[kind] > 0 ? clock_() + timeouts_[kind] : -1;
-    }
+    private:
+        std::int64_t (*clock_)() noexcept;
+        int timeout_;
+        std::int64_t at_ = -1;
+    };
 
     std::unique_ptr<channel> stream_;
     std::int64_t (*clock_)() noexcept;

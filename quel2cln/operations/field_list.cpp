@@ -1,59 +1,64 @@
 #include "operations/field_list.h"
 
-#include <algorithm>
-#include <iterator>
-
 #include "protocol/errors.h"
 
 namespace quel {
 
-namespace {
-
-// Calls visit(piece) for each non-empty piece of `text` between occurrences
-// of `delimiter`.
-template <typename Visit>
-void for_each_piece(std::string_view text, char delimiter, const Visit& visit) {
-    std::size_t pos = 0;
-    for (;;) {
-        std::size_t found = text.find(delimiter, pos);
-        std::size_t end = found == std::string_view::npos ? text.size() : found;
-        if (end > pos) visit(text.substr(pos, end - pos));
-        if (found == std::string_view::npos) return;
-        pos = found + 1;
-    }
-}
-
-// The parts of one entry: true when there are exactly two, set in `name`
-// and `value`.
-bool split_entry(std::string_view entry, std::string_view& name, std::string_view& value) {
-    int parts = 0;
-    for_each_piece(entry, ':', [&](std::string_view part) {
-        if (parts == 0) name = part;
-        if (parts == 1) value = part;
-        ++parts;
-    });
-    return parts == 2;
-}
-
-}  // namespace
-
 FieldList::FieldList(std::string_view field_list) {
-    text_.reserve(field_list.size());
-    std::copy_if(field_list.begin(), field_list.end(), std::back_inserter(text_),
-                 [](char c) { return c != ' ' && c != '.'; });
-    for_each_piece(text_, ',', [&](std::string_view entry) {
-        std::string_view name, value;
-        if (!split_entry(entry, name, value)) throw client_error(invalid_field_list_text);
+    // One pass that keeps the list in a normal form, "name:value,name:value":
+    // spaces and full stops dropped, empty entries and empty parts skipped.
+    // An entry of colons alone is not empty: it has no parts.
+    text_.resize(field_list.size());  // the normal form is never longer
+    char* out = text_.data();
+    bool in_entry = false;  // the current entry holds something
+    int parts = 0;          // finished non-empty parts of the current entry
+    bool in_part = false;   // inside a non-empty part
+    auto end_part = [&] {
+        if (in_part) ++parts;
+        in_part = false;
+    };
+    auto end_entry = [&] {
+        end_part();
+        if (!in_entry) return;
+        if (parts != 2) throw client_error(invalid_field_list_text);
         ++count_;
-    });
+        parts = 0;
+        in_entry = false;
+    };
+    for (char c : field_list) {
+        if (c == ' ' || c == '.') continue;
+        if (c == ',') {
+            end_entry();
+        } else if (c == ':') {
+            end_part();
+            in_entry = true;
+        } else {
+            in_entry = true;
+            if (!in_part) {
+                if (parts == 2) throw client_error(invalid_field_list_text);  // a third part
+                if (parts == 1) *out++ = ':';
+                else if (count_ > 0) *out++ = ',';
+                in_part = true;
+            }
+            *out++ = c;
+        }
+    }
+    end_entry();
+    text_.resize(static_cast<std::size_t>(out - text_.data()));
 }
 
 void FieldList::for_each(const std::function<void(std::string_view, std::string_view)>& visit) const {
-    for_each_piece(text_, ',', [&](std::string_view entry) {
-        std::string_view name, value;
-        split_entry(entry, name, value);
-        visit(name, value);
-    });
+    const char* at = text_.data();
+    const char* end = at + text_.size();
+    while (at < end) {
+        const char* colon = at;
+        while (*colon != ':') ++colon;  // every entry has one
+        const char* comma = colon;
+        while (comma < end && *comma != ',') ++comma;
+        visit(std::string_view(at, static_cast<std::size_t>(colon - at)),
+              std::string_view(colon + 1, static_cast<std::size_t>(comma - colon - 1)));
+        at = comma == end ? end : comma + 1;
+    }
 }
 
 }  // namespace quel
