@@ -7,6 +7,7 @@
 #include "components/channel.h"
 #include "components/net.h"
 #include "components/net_errors.h"
+#include "components/serializer.h"
 #include "components/socket.h"
 #include "components/tls.h"
 
@@ -49,6 +50,7 @@ const char* text_for(int code) noexcept {
 namespace {
 
 constexpr std::size_t header_size = 32;
+constexpr std::size_t size_offset = 24;  // the header's data_size field
 
 class plain_channel : public channel {
 public:
@@ -103,6 +105,17 @@ public:
         }
         auto& buffer = packet.modify_data();
         buffer.insert(buffer.end(), header, header + got);
+        if (got == header_size) {
+            // Of the payload its header announces, what has already been
+            // read ahead comes along (and nothing beyond it): a short reply
+            // needs no second read.
+            std::size_t at_hand = std::min<std::size_t>(read_u32_le(header + size_offset),
+                                                        ahead_end_ - ahead_begin_);
+            if (at_hand > 0) {
+                buffer.insert(buffer.end(), ahead_ + ahead_begin_, ahead_ + ahead_begin_ + at_hand);
+                ahead_begin_ += at_hand;
+            }
+        }
         return got > 0;
     }
 

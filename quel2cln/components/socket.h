@@ -100,10 +100,11 @@ public:
     // Appends exactly `count` further bytes, or returns false when the tail
     // time-out ran out.
     virtual bool receive_tail(socket_packet& packet, std::size_t count) = 0;
-    // Waits up to the receive time-out for the next message and appends at
-    // least its whole 32-byte header and nothing of a following message
-    // (fewer bytes only when the header stopped coming). False: nothing
-    // arrived in time.
+    // Waits up to the receive time-out for the next message and appends its
+    // whole 32-byte header, then as much of the payload the header announces
+    // as has already arrived, and nothing of a following message (fewer
+    // bytes only when the header stopped coming). False: nothing arrived in
+    // time.
     virtual bool receive_packet(socket_packet& packet) = 0;
     // Sends the whole packet; false when the send time-out ran out.
     virtual bool send_packet(const socket_packet& packet) = 0;
