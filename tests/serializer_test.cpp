@@ -26,10 +26,21 @@ std::vector<char> bytes_of(const std::string& text) {
     return std::vector<char>(text.begin(), text.end());
 }
 
+// One sequence of values, written through each of the three writers.
+struct Writes {
+    template <typename Write>
+    Writes(Write write) : grow(write), size(write), fixed(write) {}
+    std::function<void(orbl::out_serialize&)> grow;
+    std::function<void(orbl::size_serialize&)> size;
+    std::function<void(orbl::fixed_serialize&)> fixed;
+};
+
+// The growing writer, the sizing writer and the writer into fixed room must
+// agree byte for byte.
 TEST(Serializer, EncodesEachTypeAsDocumented) {
     struct Case {
         const char* name;
-        std::function<void(orbl::out_serialize&)> write;
+        Writes write;
         std::string expected;
     };
     const Case cases[] = {
@@ -45,8 +56,22 @@ TEST(Serializer, EncodesEachTypeAsDocumented) {
     };
     for (const Case& c : cases) {
         orbl::out_serialize writer;
-        c.write(writer);
+        c.write.grow(writer);
         EXPECT_EQ(written(writer), c.expected) << c.name;
+
+        orbl::size_serialize size;
+        c.write.size(size);
+        EXPECT_EQ(size.size(), c.expected.size()) << c.name;
+        std::string room(c.expected.size(), '?');
+        orbl::fixed_serialize fixed(room.data(), room.data() + room.size());
+        c.write.fixed(fixed);
+        EXPECT_EQ(room, c.expected) << c.name;
+        EXPECT_EQ(fixed.remaining(), 0u) << c.name;
+        // One byte short: refused, and nothing written past the room.
+        std::string short_room(c.expected.size(), '?');
+        orbl::fixed_serialize cut(short_room.data(), short_room.data() + short_room.size() - 1);
+        EXPECT_THROW(c.write.fixed(cut), std::length_error) << c.name;
+        EXPECT_EQ(short_room.back(), '?') << c.name;
     }
 }
 

@@ -8,22 +8,16 @@
 
 namespace orbl {
 
-void write_u32_le(char* at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) at[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
-}
-
-std::uint32_t read_u32_le(const char* at) {
-    std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(at[i]);
-    return value;
+void fixed_serialize::too_big() {
+    throw std::length_error(quel::frame_text::too_big);
 }
 
 namespace {
 
-// Byte by byte: a message's buffer is sized before it is written, and a
-// range insert costs far more than four appends for four bytes.
 void put_u32(std::vector<char>& out, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+    char bytes[4];
+    write_u32_le(bytes, value);
+    out.insert(out.end(), bytes, bytes + 4);
 }
 
 }  // namespace
@@ -31,28 +25,28 @@ void put_u32(std::vector<char>& out, std::uint32_t value) {
 out_serialize& out_serialize::operator<<(std::string_view value) {
     if (value.size() > std::numeric_limits<std::uint32_t>::max())
         throw std::length_error(quel::frame_text::too_big);
-    put_u32(*out_, static_cast<std::uint32_t>(value.size()));
-    if (!value.empty()) out_->insert(out_->end(), value.begin(), value.end());
+    put_u32(out_, static_cast<std::uint32_t>(value.size()));
+    out_.insert(out_.end(), value.begin(), value.end());
     return *this;
 }
 
 out_serialize& out_serialize::operator<<(unsigned int value) {
-    put_u32(*out_, value);
+    put_u32(out_, value);
     return *this;
 }
 
 out_serialize& out_serialize::operator<<(int value) {
-    put_u32(*out_, static_cast<std::uint32_t>(value));
+    put_u32(out_, static_cast<std::uint32_t>(value));
     return *this;
 }
 
 out_serialize& out_serialize::operator<<(bool value) {
-    out_->push_back(value ? 1 : 0);
+    out_.push_back(value ? 1 : 0);
     return *this;
 }
 
 void out_serialize::append_to(std::vector<char>& buffer) const {
-    buffer.insert(buffer.end(), out_->begin() + static_cast<std::ptrdiff_t>(start_), out_->end());
+    buffer.insert(buffer.end(), out_.begin(), out_.end());
 }
 
 in_serialize::in_serialize(iterator begin, iterator end)

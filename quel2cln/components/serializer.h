@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,10 +28,6 @@ public:
 class out_serialize : public serialize_base {
 public:
     out_serialize() = default;
-    // Appends straight to `target` (which must outlive the writer) instead
-    // of a buffer of its own: a message writes its payload behind its header
-    // this way, in one buffer.
-    explicit out_serialize(std::vector<char>& target) : out_(&target), start_(target.size()) {}
     out_serialize(const out_serialize&) = delete;
     out_serialize& operator=(const out_serialize&) = delete;
 
@@ -44,12 +41,63 @@ public:
     out_serialize& operator<<(const char* value) { return *this << std::string_view(value); }
 
     void append_to(std::vector<char>& buffer) const override;
-    std::size_t size() const override { return out_->size() - start_; }
+    std::size_t size() const override { return out_.size(); }
 
 private:
-    std::vector<char> own_;
-    std::vector<char>* out_ = &own_;
-    std::size_t start_ = 0;
+    std::vector<char> out_;
+};
+
+// 32-bit little-endian numbers at a byte address.
+inline void write_u32_le(char* at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+inline std::uint32_t read_u32_le(const char* at) {
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(at[i]);
+    return value;
+}
+
+// Writes the same encoding into room sized for it beforehand (with
+// size_serialize): a request's payload, straight behind its header, with no
+// growth and no copy of its own. Running out of room throws
+// std::length_error "message data too big".
+class fixed_serialize {
+public:
+    fixed_serialize(char* begin, char* end) : at_(begin), end_(end) {}
+    fixed_serialize(const fixed_serialize&) = delete;
+    fixed_serialize& operator=(const fixed_serialize&) = delete;
+
+    fixed_serialize& operator<<(std::string_view value) {
+        if (value.size() > 0xFFFFFFFFu) too_big();
+        write_u32_le(room(4), static_cast<std::uint32_t>(value.size()));
+        if (!value.empty()) std::memcpy(room(value.size()), value.data(), value.size());
+        return *this;
+    }
+    fixed_serialize& operator<<(unsigned int value) {
+        write_u32_le(room(4), value);
+        return *this;
+    }
+    fixed_serialize& operator<<(int value) { return *this << static_cast<unsigned int>(value); }
+    fixed_serialize& operator<<(bool value) {
+        *room(1) = value ? 1 : 0;
+        return *this;
+    }
+    fixed_serialize& operator<<(const char* value) { return *this << std::string_view(value); }
+
+    // Room not written yet.
+    std::size_t remaining() const { return static_cast<std::size_t>(end_ - at_); }
+
+private:
+    char* room(std::size_t count) {
+        if (count > remaining()) too_big();
+        char* at = at_;
+        at_ += count;
+        return at;
+    }
+    [[noreturn]] static void too_big();
+
+    char* at_;
+    char* end_;
 };
 
 // The number of bytes out_serialize writes for the same values, counted
@@ -99,9 +147,5 @@ private:
     mutable std::size_t offset_ = 0;
 };
 
-
-// 32-bit little-endian numbers at a byte address.
-void write_u32_le(char* at, std::uint32_t value);
-std::uint32_t read_u32_le(const char* at);
 
 }  // namespace orbl

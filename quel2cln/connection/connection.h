@@ -69,9 +69,8 @@ void Connection::exchange(MessageType type, const Write& write, const Read& read
     orbl::size_serialize size;
     write(size);
     request_.begin(type, size.size());
-    orbl::out_serialize out(request_.payload());
+    orbl::fixed_serialize out(request_.payload_begin(), request_.payload_end());
     write(out);
-    request_.end_payload();
     send_and_receive();
     orbl::in_serialize in(reply_.data_begin(), reply_.data_end());
     read(in);

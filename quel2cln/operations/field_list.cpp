@@ -47,18 +47,4 @@ FieldList::FieldList(std::string_view field_list) {
     text_.resize(static_cast<std::size_t>(out - text_.data()));
 }
 
-void FieldList::for_each(const std::function<void(std::string_view, std::string_view)>& visit) const {
-    const char* at = text_.data();
-    const char* end = at + text_.size();
-    while (at < end) {
-        const char* colon = at;
-        while (*colon != ':') ++colon;  // every entry has one
-        const char* comma = colon;
-        while (comma < end && *comma != ',') ++comma;
-        visit(std::string_view(at, static_cast<std::size_t>(colon - at)),
-              std::string_view(colon + 1, static_cast<std::size_t>(comma - colon - 1)));
-        at = comma == end ? end : comma + 1;
-    }
-}
-
 }  // namespace quel

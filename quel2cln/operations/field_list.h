@@ -1,6 +1,5 @@
 #pragma once
 #include <cstddef>
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -18,11 +17,28 @@ public:
 
     std::size_t size() const { return count_; }
     // Calls visit(name, value) for each entry, in order.
-    void for_each(const std::function<void(std::string_view, std::string_view)>& visit) const;
+    template <typename Visit>
+    void for_each(const Visit& visit) const;
 
 private:
     std::string text_;
     std::size_t count_ = 0;
 };
+
+// The normal form has exactly one colon in each entry.
+template <typename Visit>
+void FieldList::for_each(const Visit& visit) const {
+    const char* at = text_.data();
+    const char* end = at + text_.size();
+    while (at < end) {
+        const char* colon = at;
+        while (*colon != ':') ++colon;
+        const char* comma = colon;
+        while (comma < end && *comma != ',') ++comma;
+        visit(std::string_view(at, static_cast<std::size_t>(colon - at)),
+              std::string_view(colon + 1, static_cast<std::size_t>(comma - colon - 1)));
+        at = comma == end ? end : comma + 1;
+    }
+}
 
 }  // namespace quel

@@ -59,18 +59,15 @@ void Message::begin(MessageType type, std::uint64_t data_size) {
     if (data_size > MaxMessageDataSize) throw msg_error(frame_text::too_big);
     auto& buffer = packet_.modify_data();
     buffer.clear();
-    buffer.reserve(MessageHeaderSize + static_cast<std::size_t>(data_size));
-    write_header(type);
+    buffer.resize(MessageHeaderSize + static_cast<std::size_t>(data_size));
+    std::memcpy(buffer.data(), blank_header, MessageHeaderSize);
+    buffer[type_offset] = static_cast<char>(type & 0xFF);
+    put_u32(buffer.data() + size_offset, static_cast<std::uint32_t>(data_size));
 }
 
 void Message::trim(std::size_t bytes) {
     auto& buffer = packet_.modify_data();
     if (buffer.capacity() > bytes) std::vector<char>().swap(buffer);
-}
-
-void Message::end_payload() {
-    auto& buffer = packet_.modify_data();
-    put_u32(buffer.data() + size_offset, static_cast<std::uint32_t>(buffer.size() - MessageHeaderSize));
 }
 
 void Message::set_data(const orbl::serialize_base& writer) {

@@ -48,16 +48,18 @@ class Message : public IMessage {
 public:
     Message() = default;
     explicit Message(MessageType type) { write_header(type); }
-    // A request with room for exactly `data_size` payload bytes behind its
-    // header, to be appended to payload() and closed with end_payload().
-    // A size above MaxMessageDataSize throws msg_error "message data too
-    // big" before anything is allocated for it.
+    // A request of exactly `data_size` payload bytes behind its header (its
+    // data_size set), to be written in place through payload_begin() and
+    // payload_end(). A size above MaxMessageDataSize throws msg_error
+    // "message data too big" before anything is allocated for it.
     Message(MessageType type, std::uint64_t data_size) { begin(type, data_size); }
 
     // Starts this message afresh as such a request, in the buffer it already
     // has when that is large enough: a connection reuses its messages, so a
     // small call allocates nothing. Refuses an oversized one the same way.
     void begin(MessageType type, std::uint64_t data_size);
+    char* payload_begin() { return packet_.modify_data().data() + MessageHeaderSize; }
+    char* payload_end() { return packet_.modify_data().data() + packet_.size(); }
     // Empties the message for the next receive; the buffer stays.
     void clear() { packet_.modify_data().clear(); }
     // Gives the buffer back to the system when it holds more than `bytes`,
@@ -71,10 +73,7 @@ public:
     bool send(orbl::IClientSocket& socket) override;
 
     void write_header(int type);
-    std::vector<char>& payload() { return packet_.modify_data(); }
     void reserve(std::size_t bytes) { packet_.modify_data().reserve(bytes); }
-    // Sets data_size to the bytes appended behind the header.
-    void end_payload();
     // Receives and validates one message into this empty message. False when
     // nothing arrived; frame faults throw msg_error.
     bool receive(orbl::IClientSocket& socket);
