@@ -26,9 +26,11 @@ fi
 windows=${2:-build-windows}
 quick=${3:-}
 port_file=$(mktemp)
-"$build/bench/quel2cln_bench" --serve >"$port_file" &
+# Server and client on one CPU, as in the Linux run (see docs/performance.md).
+cpu=$(( $(nproc) - 1 ))
+taskset -c "$cpu" "$build/bench/quel2cln_bench" --serve >"$port_file" &
 server=$!
 trap 'kill $server 2>/dev/null; rm -f "$port_file"' EXIT
 for _ in $(seq 100); do [[ -s $port_file ]] && break; sleep 0.1; done
-scripts/wine-run.sh "$windows/bench/quel2cln_wine_bench.exe" "$windows/quel2cln.dll" \
+taskset -c "$cpu" scripts/wine-run.sh "$windows/bench/quel2cln_wine_bench.exe" "$windows/quel2cln.dll" \
   "$(cat "$port_file")" $quick
