@@ -543,7 +543,7 @@ int main(int argc, char** argv) {
     tp::close_socket(plain);
     tp::close_socket(tls);
 
-    const int rounds = quick ? 1 : 9;
+    const int rounds = quick ? 1 : 21;
     const int large_rounds = quick ? 1 : 9;
     const int small_n = quick ? 100 : 5000;
 

@@ -3,7 +3,7 @@
 # client sending the same bytes to the same loopback server, in one run.
 # Prints a table of ratios (library / raw); see docs/performance.md.
 #
-#   scripts/bench.sh            # full run: 9 interleaved rounds, medians
+#   scripts/bench.sh            # full run: interleaved rounds, medians
 #   scripts/bench.sh --quick    # a few hundred calls: checks that it runs
 #   scripts/bench.sh --only TLS # only the cases whose name holds the text
 #   scripts/bench.sh --wine [WINDOWS_BUILD] [--quick]
