@@ -184,34 +184,31 @@ void serve(std::unique_ptr<stream> s) {
     }
 }
 
-// Serves until killed; no TLS listener when `tls_listener` is -1.
-void run_server(int plain_listener, int tls_listener, SSL_CTX* ctx) {
-    if (tls_listener >= 0) std::thread([=] {
-        for (;;) {
-            int fd = ::accept(tls_listener, nullptr, nullptr);
-            if (fd < 0) continue;
-            int one = 1;
-            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            std::thread([=] {
-                auto s = std::make_unique<stream>();
-                s->fd = fd;
-                s->ssl = SSL_new(ctx);
-                SSL_set_fd(s->ssl, fd);
-                if (SSL_accept(s->ssl) == 1) serve(std::move(s));
-            }).detach();
-        }
-    }).detach();
+// Accepts on `listener` until killed and serves each connection on a
+// thread of its own; over TLS when `ctx` is given.
+void accept_loop(int listener, SSL_CTX* ctx) {
     for (;;) {
-        int fd = ::accept(plain_listener, nullptr, nullptr);
+        int fd = ::accept(listener, nullptr, nullptr);
         if (fd < 0) continue;
         int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         std::thread([=] {
             auto s = std::make_unique<stream>();
             s->fd = fd;
+            if (ctx) {
+                s->ssl = SSL_new(ctx);
+                SSL_set_fd(s->ssl, fd);
+                if (SSL_accept(s->ssl) != 1) return;
+            }
             serve(std::move(s));
         }).detach();
     }
+}
+
+// Serves until killed; no TLS listener when `tls_listener` is -1.
+void run_server(int plain_listener, int tls_listener, SSL_CTX* ctx) {
+    if (tls_listener >= 0) std::thread([=] { accept_loop(tls_listener, ctx); }).detach();
+    accept_loop(plain_listener, nullptr);
 }
 
 // ---- the cases ----
