@@ -35,10 +35,19 @@ struct ScriptedConnection {
 
 TEST(CalcAutoInc, FieldListBecomesCountedPairs) {
     struct Case {
-        const char* list;
+        std::string list;
         std::vector<std::pair<std::string, std::string>> pairs;
     };
+    // A list long enough to be checked first and then encoded into memory
+    // of its own: " t.f1 : v 1 , t.f2 : v 2 , ..."
+    Case long_list;
+    for (int i = 0; i < 40; ++i) {
+        const std::string n = std::to_string(i);
+        long_list.list += " t.f" + n + " : v " + n + " ,";
+        long_list.pairs.push_back({"tf" + n, "v" + n});
+    }
     const Case cases[] = {
+        long_list,
         {"", {}},
         {" , ,", {}},
         {",,,", {}},
@@ -68,7 +77,9 @@ TEST(CalcAutoInc, FieldListBecomesCountedPairs) {
 }
 
 TEST(CalcAutoInc, MalformedFieldListSendsNothing) {
-    for (const char* list : {"a", "a:", ":b", ":", "a:b:c", "a:b,c", "a:b,c:d,e:f:g", " . : . "}) {
+    const std::string long_list = std::string(100, ' ') + "a:b,c:d,e:f:g";
+    for (const char* list :
+         {"a", "a:", ":b", ":", "a:b:c", "a:b,c", "a:b,c:d,e:f:g", " . : . ", long_list.c_str()}) {
         ScriptedConnection s;
         unsigned int value = 5;
         try {

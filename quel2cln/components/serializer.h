@@ -83,9 +83,19 @@ public:
         return *this;
     }
     fixed_serialize& operator<<(const char* value) { return *this << std::string_view(value); }
+    // Bytes already in this encoding, written as they are.
+    fixed_serialize& write_encoded(std::string_view bytes) {
+        if (!bytes.empty()) std::memcpy(room(bytes.size()), bytes.data(), bytes.size());
+        return *this;
+    }
 
     // Room not written yet.
     std::size_t remaining() const { return static_cast<std::size_t>(end_ - at_); }
+    // Fills the room not written yet with zeros.
+    void clear_rest() {
+        if (at_ != end_) std::memset(at_, 0, remaining());
+        at_ = end_;
+    }
 
 private:
     char* room(std::size_t count) {
@@ -110,6 +120,7 @@ public:
     size_serialize& operator<<(int) { return add(4); }
     size_serialize& operator<<(bool) { return add(1); }
     size_serialize& operator<<(const char* value) { return *this << std::string_view(value); }
+    size_serialize& write_encoded(std::string_view bytes) { return add(bytes.size()); }
 
     std::uint64_t size() const { return bytes_; }
 

@@ -71,6 +71,10 @@ void Connection::exchange(MessageType type, const Write& write, const Read& read
     request_.begin(type, size.size());
     orbl::fixed_serialize out(request_.payload_begin(), request_.payload_end());
     write(out);
+    // Sizing and writing share one encoding, so the payload is written to
+    // its end; should it ever fall short, what is left goes out as zeros,
+    // never as bytes of an earlier request.
+    out.clear_rest();
     send_and_receive();
     orbl::in_serialize in(reply_.data_begin(), reply_.data_end());
     read(in);

@@ -28,7 +28,7 @@ void Connection::calc_auto_inc(std::string_view text1, std::string_view text2,
         CalcAutoInc,
         [&](auto& out) {
             out << text1 << text2 << text3 << static_cast<unsigned int>(entries.size());
-            entries.for_each([&](std::string_view name, std::string_view value) { out << name << value; });
+            out.write_encoded(entries.encoded());
         },
         [&](orbl::in_serialize& reader) { reader >> number; });
     if (value) *value = number;

@@ -1,50 +1,99 @@
 #include "operations/field_list.h"
 
 #include "protocol/errors.h"
+#include "protocol/message.h"
 
 namespace quel {
 
-FieldList::FieldList(std::string_view field_list) {
-    // One pass that keeps the list in a normal form, "name:value,name:value":
-    // spaces and full stops dropped, empty entries and empty parts skipped.
-    // An entry of colons alone is not empty: it has no parts.
-    text_.resize(field_list.size());  // the normal form is never longer
-    char* out = text_.data();
+namespace {
+
+enum char_kind : unsigned char { plain, dropped, comma, colon };
+
+struct kind_table {
+    char_kind of[256] = {};
+    constexpr kind_table() {
+        of[static_cast<unsigned char>(' ')] = dropped;
+        of[static_cast<unsigned char>('.')] = dropped;
+        of[static_cast<unsigned char>(',')] = comma;
+        of[static_cast<unsigned char>(':')] = colon;
+    }
+};
+constexpr kind_table kinds;
+
+char_kind kind_of(char c) { return kinds.of[static_cast<unsigned char>(c)]; }
+
+// One pass over the list: checks it and returns the size of its entries
+// encoded; when `Write`, also writes them to `out`. Spaces and full stops are
+// dropped, empty entries and empty parts skipped. An entry of colons alone
+// is not empty: it has no parts.
+template <bool Write>
+std::size_t encode(std::string_view list, char* out, std::size_t& count) {
+    std::size_t used = 0;
+    count = 0;
     bool in_entry = false;  // the current entry holds something
     int parts = 0;          // finished non-empty parts of the current entry
-    bool in_part = false;   // inside a non-empty part
-    auto end_part = [&] {
-        if (in_part) ++parts;
-        in_part = false;
-    };
-    auto end_entry = [&] {
-        end_part();
-        if (!in_entry) return;
-        if (parts != 2) throw client_error(invalid_field_list_text);
-        ++count_;
-        parts = 0;
-        in_entry = false;
-    };
-    for (char c : field_list) {
-        if (c == ' ' || c == '.') continue;
-        if (c == ',') {
-            end_entry();
-        } else if (c == ':') {
-            end_part();
-            in_entry = true;
-        } else {
-            in_entry = true;
-            if (!in_part) {
+    const char* at = list.data();
+    const char* const end = at + list.size();
+    while (at < end) {
+        switch (kind_of(*at)) {
+            case dropped:
+                ++at;
+                break;
+            case comma:
+                ++at;
+                if (!in_entry) break;
+                if (parts != 2) throw client_error(invalid_field_list_text);
+                ++count;
+                parts = 0;
+                in_entry = false;
+                break;
+            case colon:
+                ++at;
+                in_entry = true;
+                break;
+            case plain: {
+                // A part: runs of plain characters, possibly broken by
+                // dropped ones, up to the next comma or colon.
                 if (parts == 2) throw client_error(invalid_field_list_text);  // a third part
-                if (parts == 1) *out++ = ':';
-                else if (count_ > 0) *out++ = ',';
-                in_part = true;
+                in_entry = true;
+                const std::size_t length_at = used;
+                used += 4;
+                for (; at < end; ++at) {
+                    const char_kind kind = kind_of(*at);
+                    if (kind == plain) {
+                        if (Write) out[used] = *at;
+                        ++used;
+                    } else if (kind != dropped) {
+                        break;
+                    }
+                }
+                if (Write) orbl::write_u32_le(out + length_at, static_cast<std::uint32_t>(used - length_at - 4));
+                ++parts;
+                break;
             }
-            *out++ = c;
         }
     }
-    end_entry();
-    text_.resize(static_cast<std::size_t>(out - text_.data()));
+    if (in_entry) {
+        if (parts != 2) throw client_error(invalid_field_list_text);
+        ++count;
+    }
+    return used;
+}
+
+}  // namespace
+
+FieldList::FieldList(std::string_view field_list) : data_(local_) {
+    if (field_list.size() <= local_list_size) {
+        used_ = encode<true>(field_list, local_, count_);
+        return;
+    }
+    // A long list is checked (and measured) before anything is allocated
+    // for it: a malformed or oversized one costs nothing beyond itself.
+    const std::size_t size = encode<false>(field_list, nullptr, count_);
+    if (size > MaxMessageDataSize) throw msg_error(frame_text::too_big);
+    heap_.reset(new char[size == 0 ? 1 : size]);
+    data_ = heap_.get();
+    used_ = encode<true>(field_list, data_, count_);
 }
 
 }  // namespace quel

@@ -58,7 +58,8 @@ void Message::begin(MessageType type, std::uint64_t data_size) {
     // costs nothing beyond itself.
     if (data_size > MaxMessageDataSize) throw msg_error(frame_text::too_big);
     auto& buffer = packet_.modify_data();
-    buffer.clear();
+    // Only room added to the buffer is cleared: a call that sends a request
+    // of the same size as the last one writes over it and clears nothing.
     buffer.resize(MessageHeaderSize + static_cast<std::size_t>(data_size));
     std::memcpy(buffer.data(), blank_header, MessageHeaderSize);
     buffer[type_offset] = static_cast<char>(type & 0xFF);

@@ -57,6 +57,7 @@ public:
     // Starts this message afresh as such a request, in the buffer it already
     // has when that is large enough: a connection reuses its messages, so a
     // small call allocates nothing. Refuses an oversized one the same way.
+    // The payload is not cleared: the caller writes every byte of it.
     void begin(MessageType type, std::uint64_t data_size);
     char* payload_begin() { return packet_.modify_data().data() + MessageHeaderSize; }
     char* payload_end() { return packet_.modify_data().data() + packet_.size(); }
