@@ -10,8 +10,8 @@
 // loopback round trip between processes on different cores depends on how
 // deeply the idle core sleeps between messages, which swamps what the
 // clients themselves cost; on one core the two ends hand over directly.
-// Small cases run in rounds, library and raw client taking turns, and report
-// medians. Large cases run each measurement in a child process of its own,
+// Small cases run in rounds, library and raw client taking turns; a ratio is
+// the median of the rounds' ratios, the rates and times beside it medians. Large cases run each measurement in a child process of its own,
 // whose peak RSS comes from wait4(). Nothing here asserts a speed.
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -302,9 +302,9 @@ void pair_rounds(const std::string& name, int rounds, int n, const std::function
                  const std::function<void()>& raw, double bytes_per_call = 0) {
     if (skipped(name)) return;
     std::fprintf(stderr, "bench: %s\n", name.c_str());
-    std::vector<double> rate_l, rate_r, cpu_l, cpu_r;
-    lib();
-    raw();  // warm both up
+    std::vector<double> rate_l, rate_r, cpu_l, cpu_r, rate_ratio, cpu_ratio;
+    timed(n, lib);
+    timed(n, raw);  // one round each to warm up, not counted
     for (int r = 0; r < rounds; ++r) {
         for (int turn = 0; turn < 2; ++turn) {
             bool library_turn = (turn == 0) == (r % 2 == 0);
@@ -312,16 +312,20 @@ void pair_rounds(const std::string& name, int rounds, int n, const std::function
             (library_turn ? rate_l : rate_r).push_back(n / s.seconds);
             (library_turn ? cpu_l : cpu_r).push_back(s.cpu / n);
         }
+        // The two turns of a round ran back to back, so their ratio does not
+        // move with the machine's speed from one round to the next.
+        rate_ratio.push_back(rate_l.back() / rate_r.back());
+        cpu_ratio.push_back(cpu_l.back() / cpu_r.back());
     }
     char ratio[96], cpu[96];
     double rl = median(rate_l), rr = median(rate_r);
     if (bytes_per_call > 0)
-        std::snprintf(ratio, sizeof ratio, "%.2fx (%.0f / %.0f MB/s)", rl / rr, rl * bytes_per_call / 1e6,
-                      rr * bytes_per_call / 1e6);
+        std::snprintf(ratio, sizeof ratio, "%.2fx (%.0f / %.0f MB/s)", median(rate_ratio),
+                      rl * bytes_per_call / 1e6, rr * bytes_per_call / 1e6);
     else
-        std::snprintf(ratio, sizeof ratio, "%.2fx (%.0f / %.0f per s)", rl / rr, rl, rr);
-    std::snprintf(cpu, sizeof cpu, "%.2fx (%.1f / %.1f us)", median(cpu_l) / median(cpu_r),
-                  median(cpu_l) * 1e6, median(cpu_r) * 1e6);
+        std::snprintf(ratio, sizeof ratio, "%.2fx (%.0f / %.0f per s)", median(rate_ratio), rl, rr);
+    std::snprintf(cpu, sizeof cpu, "%.2fx (%.1f / %.1f us)", median(cpu_ratio), median(cpu_l) * 1e6,
+                  median(cpu_r) * 1e6);
     table.push_back({name, ratio, cpu, "", ""});
 }
 
