@@ -1,5 +1,7 @@
 #include "operations/field_list.h"
 
+#include <cstdint>
+
 #include "protocol/errors.h"
 #include "protocol/message.h"
 
@@ -23,12 +25,13 @@ constexpr kind_table kinds;
 char_kind kind_of(char c) { return kinds.of[static_cast<unsigned char>(c)]; }
 
 // One pass over the list: checks it and returns the size of its entries
-// encoded; when `Write`, also writes them to `out`. Spaces and full stops are
+// encoded (counted in 64 bits, so that no list a 32-bit host can hold
+// overflows it); when `Write`, also writes them to `out`. Spaces and full stops are
 // dropped, empty entries and empty parts skipped. An entry of colons alone
 // is not empty: it has no parts.
 template <bool Write>
-std::size_t encode(std::string_view list, char* out, std::size_t& count) {
-    std::size_t used = 0;
+std::uint64_t encode(std::string_view list, char* out, std::size_t& count) {
+    std::uint64_t used = 0;
     count = 0;
     bool in_entry = false;  // the current entry holds something
     int parts = 0;          // finished non-empty parts of the current entry
@@ -56,7 +59,7 @@ std::size_t encode(std::string_view list, char* out, std::size_t& count) {
                 // dropped ones, up to the next comma or colon.
                 if (parts == 2) throw client_error(invalid_field_list_text);  // a third part
                 in_entry = true;
-                const std::size_t length_at = used;
+                const std::uint64_t length_at = used;
                 used += 4;
                 for (; at < end; ++at) {
                     const char_kind kind = kind_of(*at);
@@ -84,16 +87,16 @@ std::size_t encode(std::string_view list, char* out, std::size_t& count) {
 
 FieldList::FieldList(std::string_view field_list) : data_(local_) {
     if (field_list.size() <= local_list_size) {
-        used_ = encode<true>(field_list, local_, count_);
+        used_ = static_cast<std::size_t>(encode<true>(field_list, local_, count_));
         return;
     }
     // A long list is checked (and measured) before anything is allocated
     // for it: a malformed or oversized one costs nothing beyond itself.
-    const std::size_t size = encode<false>(field_list, nullptr, count_);
+    const std::uint64_t size = encode<false>(field_list, nullptr, count_);
     if (size > MaxMessageDataSize) throw msg_error(frame_text::too_big);
-    heap_.reset(new char[size == 0 ? 1 : size]);
+    heap_.reset(new char[size == 0 ? 1 : static_cast<std::size_t>(size)]);
     data_ = heap_.get();
-    used_ = encode<true>(field_list, data_, count_);
+    used_ = static_cast<std::size_t>(encode<true>(field_list, data_, count_));
 }
 
 }  // namespace quel
