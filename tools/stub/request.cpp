@@ -1,6 +1,7 @@
 #include "request.h"
 
 #include <algorithm>
+#include <stdexcept>
 #include <vector>
 
 #include "components/serializer.h"
@@ -164,6 +165,10 @@ request decode_request(int type, std::vector<char>::const_iterator begin,
         text("text2");
         int mode = 0;
         in >> mode;
+        // Only -1, 0 and 1 are modes; the fields after another cannot be
+        // known, and answering it with a Reply would tell its client that
+        // it holds a lock.
+        if (mode < -1 || mode > 1) throw std::runtime_error("invalid lock mode");
         req.fields.emplace_back("lock_mode", number_field(mode));
         if (mode == 0 || mode == 1) {
             text("text4");

@@ -68,7 +68,8 @@ std::string field_names(int type);
 
 // Decodes the payload of a request of `type` (3 to 7). A payload that ends
 // before a complete field throws std::runtime_error "message data
-// truncated". Bytes after the last field are ignored, as the library does.
+// truncated", a lock mode other than -1, 0 and 1 "invalid lock mode". Bytes
+// after the last field are ignored, as the library does.
 request decode_request(int type, std::vector<char>::const_iterator begin,
                        std::vector<char>::const_iterator end);
 

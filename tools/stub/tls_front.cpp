@@ -22,6 +22,10 @@ namespace {
 
 constexpr std::int64_t handshake_ms = 10000;  // a client that stalls mid-handshake is dropped
 constexpr std::size_t chunk = 16384;
+// After a failed handshake, how long the client's bytes are read and dropped
+// while its alert travels; closing on unread bytes would send a reset that
+// can overtake the alert.
+constexpr std::int64_t drain_ms = 2000;
 
 std::int64_t now_ms() {
     using namespace std::chrono;
@@ -57,6 +61,7 @@ struct tls_front::link {
     bool wants_write = false; // the last TLS call needs the client socket writable
     bool backend_eof = false;
     bool closed = false;
+    bool draining = false;    // the handshake failed: the alert is out, the client's bytes are dropped
     std::string to_backend;   // decrypted bytes, sent from to_backend_done on
     std::size_t to_backend_done = 0;
     std::string to_client;    // plain bytes, retried as they are until SSL_write takes them
@@ -160,7 +165,7 @@ void tls_front::run() {
         for (auto& l : links_) {
             if (l->closed) continue;
             if (!l->ready && now >= l->handshake_due_ms) {
-                log_line("tls handshake failed: no handshake in time");
+                if (!l->draining) log_line("tls handshake failed: no handshake in time");
                 close_link(*l, false);
             } else if (l->ready && limits_.idle_timeout_ms > 0 &&
                        now - l->active_ms >= limits_.idle_timeout_ms) {
@@ -223,6 +228,7 @@ bool tls_front::make_room() {
 }
 
 void tls_front::pump(link& l, short backend_events) {
+    if (l.draining) return drain(l);
     if (!l.ready && !handshake(l)) return;
     if (l.connecting && (backend_events & (POLLOUT | POLLERR | POLLHUP))) {
         int error = 0;
@@ -250,7 +256,18 @@ bool tls_front::handshake(link& l) {
             return false;
         }
         log_line("tls handshake failed: " + tls_reason());
-        close_link(l, false);
+        // OpenSSL has written its alert (such as "certificate required")
+        // to the socket. End the sending side after it, then read and drop
+        // what the client still sends, such as its first request after a
+        // TLS 1.3 handshake, until it closes or the time is up: the client
+        // then reads the alert instead of a reset.
+        SSL_free(l.ssl);
+        l.ssl = nullptr;
+        ::shutdown(l.client, SHUT_WR);
+        l.draining = true;
+        l.wants_write = false;
+        l.handshake_due_ms = now_ms() + drain_ms;
+        drain(l);
         return false;
     }
     l.ready = true;
@@ -340,6 +357,17 @@ bool tls_front::relay(link& l) {
         return false;
     }
     return true;
+}
+
+void tls_front::drain(link& l) {
+    char buffer[chunk];
+    for (;;) {
+        const ssize_t n = ::recv(l.client, buffer, sizeof buffer, 0);
+        if (n > 0) continue;
+        if (n < 0 && would_block()) return;
+        close_link(l, false);  // the client closed, or reset
+        return;
+    }
 }
 
 void tls_front::close_link(link& l, bool reset) {

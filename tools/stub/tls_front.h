@@ -53,6 +53,7 @@ private:
     bool make_room();
     void pump(link& l, short backend_events);
     bool handshake(link& l);
+    void drain(link& l);
     bool relay(link& l);
     void close_link(link& l, bool reset);
     int poll_timeout() const;

@@ -57,6 +57,14 @@ TEST(StubRequest, DecodesEveryRequestType) {
     const auto unlock = decode(quel::Lock, str("a") + str("b") + u32(0xFFFFFFFF));
     EXPECT_EQ(unlock.find("lock_mode")->number, -1);
     EXPECT_EQ(unlock.find("text4"), nullptr);
+    for (const std::uint32_t mode : {2u, 0xFFFFFFFEu, 0x7FFFFFFFu}) {
+        try {
+            decode(quel::Lock, str("a") + str("b") + u32(mode) + str("t4") + u32(1));
+            ADD_FAILURE() << "accepted lock mode " << static_cast<int>(mode);
+        } catch (const std::runtime_error& e) {
+            EXPECT_STREQ(e.what(), "invalid lock mode");
+        }
+    }
 }
 
 TEST(StubRequest, TruncatedPayloadsThrowWithoutAllocating) {

@@ -2,6 +2,7 @@
 
 #include <signal.h>
 
+#include <openssl/err.h>
 #include <openssl/ssl.h>
 
 #include <memory>
@@ -322,6 +323,11 @@ public:
         return out;
     }
     raw_client& raw() { return socket_; }
+    // The reason of the failure that ended the last call, such as an alert.
+    std::string failure() {
+        const char* reason = ERR_reason_error_string(ERR_peek_last_error());
+        return reason ? reason : "";
+    }
 
 private:
     SSL_CTX* ctx_;
@@ -354,6 +360,17 @@ TEST(StubProcess, TlsRelaysAndStopsWhateverItsClientsDo) {
     ASSERT_TRUE(answered.send(frame(3, exec_payload)));
     EXPECT_EQ(answered.receive(empty_reply.size()), empty_reply);
     EXPECT_EQ(stub.stop(SIGTERM), 0);
+
+    // A client without the certificate demanded reads the alert, even when
+    // its request follows the handshake at once, not a reset.
+    stub_process demanding({"--tls-cert", cert, "--tls-key", key, "--tls-client-ca", cert});
+    for (int i = 0; i < 5; ++i) {
+        tls_client refused(demanding.port());
+        ASSERT_TRUE(refused.handshake());
+        refused.send(frame(3, exec_payload));
+        EXPECT_EQ(refused.receive(empty_reply.size()), "");
+        EXPECT_EQ(refused.failure(), "tlsv13 alert certificate required");
+    }
 }
 
 }  // namespace
