@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, with apt-get, when it is missing.
+# python3, fpc (Free Pascal) and Mono build and run the examples of the host
+# kit (bindings/).
 # Set QUEL2CLN_NO_WINDOWS=1 to leave out the Windows cross compiler and Wine.
 set -euo pipefail
 
 packages=(cmake make g++ libgtest-dev libgmock-dev nlohmann-json3-dev libssl-dev openssl binutils
-  pkg-config dpkg-dev libre2-dev strace clang libclang-rt-14-dev valgrind)
+  pkg-config dpkg-dev libre2-dev strace clang libclang-rt-14-dev valgrind
+  python3 fpc mono-mcs mono-runtime)
 if [[ "${QUEL2CLN_NO_WINDOWS:-0}" != 1 ]]; then
   packages+=(g++-mingw-w64-i686 googletest wine wine32:i386)
 fi
