@@ -29,6 +29,8 @@ if [[ -z $build_dir ]]; then
   cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DQUEL2CLN_TESTS=OFF >/dev/null
   cmake --build "$build_dir" -j"$(nproc)" --target qm2 quelmar-stub >/dev/null
 fi
+[[ -d $build_dir ]] || { echo "demo: $build_dir is missing" >&2; exit 1; }
+build_dir=$(cd "$build_dir" && pwd)  # the commands shown work from any directory
 qm2=$build_dir/tools/qm2
 stub=$build_dir/tools/quelmar-stub
 rules=tools/demo/rules.json
@@ -67,9 +69,12 @@ step() {
   shift 3
   echo
   echo "-- $description"
-  printf '$ qm2'
+  # The command shown is the one run, so that it can be copied while the
+  # stub is up.
+  local command=("$qm2" --host 127.0.0.1 --port "$port" --timeout 10000 "$@")
+  printf '$'
   local arg
-  for arg in "$@"; do
+  for arg in "${command[@]}"; do
     if [[ $arg =~ ^[A-Za-z0-9_./:=@%+,-]+$ ]]; then
       printf ' %s' "$arg"
     else
@@ -78,7 +83,7 @@ step() {
   done
   echo
   local status=0
-  "$qm2" --host 127.0.0.1 --port "$port" --timeout 10000 "$@" 2>&1 || status=$?
+  "${command[@]}" 2>&1 || status=$?
   if [[ $status -eq $expected ]]; then
     echo "[exit $status]"
   else

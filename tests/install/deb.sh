@@ -28,5 +28,8 @@ command -v quelmar-stub >/dev/null
 for f in README.md tools.md protocol.md; do
     [ -f "/usr/share/doc/quel2cln/$f" ] || { echo "missing /usr/share/doc/quel2cln/$f" >&2; exit 1; }
 done
+for f in README.md pascal/Quel2Cln.pas csharp/Quel2Cln.cs python/quel2cln.py; do
+    [ -f "/usr/share/quel2cln/bindings/$f" ] || { echo "missing /usr/share/quel2cln/bindings/$f" >&2; exit 1; }
+done
 sh "$here/consumer.sh" "$work/consumer" --system
 echo "deb: ok"

@@ -15,7 +15,7 @@ top=$(find "$work" -mindepth 1 -maxdepth 1 -type d)
 failures=0
 for f in bin/quel2cln.dll bin/qm2.exe bin/quel2cln.ini include/quel2cln.h lib/quel2cln.def \
          lib/libquel2cln.dll.a README.md licenses/OpenSSL.txt licenses/MinGW-w64.txt \
-         licenses/GCC-runtime.txt; do
+         licenses/GCC-runtime.txt bindings/README.md bindings/vb6/Quel2Cln.bas; do
     if [ ! -s "$top/$f" ]; then
         echo "missing or empty in the zip: $f" >&2
         failures=$((failures + 1))
