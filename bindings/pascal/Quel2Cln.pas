@@ -88,6 +88,8 @@ function Qm2Bytes(const S: TQm2String; CodePage: Word = CP_WINDOWS_1252): AnsiSt
 function Qm2Decode(const Bytes: AnsiString; CodePage: Word = CP_WINDOWS_1252): TQm2String;
 { The last error as bytes, cut to MaxBytes; empty when none is recorded. }
 function Qm2LastErrorBytes(MaxBytes: Cardinal = 4096): AnsiString;
+{ The last error as a string, decoded from CodePage. }
+function Qm2LastError(MaxBytes: Cardinal = 4096; CodePage: Word = CP_WINDOWS_1252): TQm2String;
 
 type
   EQm2Error = class(Exception);
@@ -279,6 +281,11 @@ begin
     Result := PAnsiChar(Buffer);
 end;
 
+function Qm2LastError(MaxBytes: Cardinal; CodePage: Word): TQm2String;
+begin
+  Result := Qm2Decode(Qm2LastErrorBytes(MaxBytes), CodePage);
+end;
+
 { TQm2Client }
 
 constructor TQm2Client.Create(const Host: TQm2String; Port: Integer; Encoding: Word);
@@ -307,7 +314,7 @@ end;
 
 function TQm2Client.LastError(MaxBytes: Cardinal): TQm2String;
 begin
-  Result := Qm2Decode(Qm2LastErrorBytes(MaxBytes), FEncoding);
+  Result := Qm2LastError(MaxBytes, FEncoding);
 end;
 
 procedure TQm2Client.ExecSQL(const Text1, Text2, Text3: TQm2String);
