@@ -370,6 +370,7 @@ TEST(StubProcess, TlsRelaysAndStopsWhateverItsClientsDo) {
         refused.send(frame(3, exec_payload));
         EXPECT_EQ(refused.receive(empty_reply.size()), "");
         EXPECT_EQ(refused.failure(), "tlsv13 alert certificate required");
+        EXPECT_FALSE(refused.raw().wait_reset());  // an orderly end after the alert
     }
 }
 
