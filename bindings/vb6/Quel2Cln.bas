@@ -13,6 +13,9 @@ Attribute VB_Name = "Quel2Cln"
 ' code page of the machine, and copies a written buffer back. A buffer must
 ' hold length + 1 characters: Qm2Buffer(n) makes one for n text bytes.
 '
+' Not compiled here (no VB6 or Office on the build machines): the Declare
+' statements are checked against quel2cln.h by check_declarations.py.
+'
 ' quel2cln.dll must be beside the host's executable (for VBA: beside the
 ' Office program, or on the PATH), or loaded by full path before the first
 ' call.
