@@ -82,6 +82,8 @@ TEST(StubProcess, ClosesConnectionsThatSendInvalidFramesAndKeepsServing) {
         {frame(3, exec_payload, "QUELMAR2", "1002"), "invalid frame: message version mismatch"},
         {frame(0, exec_payload), "invalid frame: invalid message type"},
         {frame(8, exec_payload), "invalid frame: invalid message type"},
+        {frame(9, exec_payload), "invalid frame: invalid message type"},
+        {frame(-1, exec_payload), "invalid frame: invalid message type"},
         {frame(-56, exec_payload), "invalid frame: invalid message type"},
         // Oversized data_size: refused on the header alone, nothing allocated.
         {frame_with_size(3, 62914561), "invalid frame: message data too big"},
