@@ -9,7 +9,11 @@
 
 set(CPACK_PACKAGE_NAME quel2cln)
 set(CPACK_PACKAGE_VENDOR quel2cln)
-set(CPACK_PACKAGE_CONTACT "quel2cln developers <quel2cln@localhost>")
+# The maintainer named in the Debian package and its changelog; a release
+# sets the real address.
+set(QUEL2CLN_MAINTAINER "quel2cln developers <quel2cln@example.org>" CACHE STRING
+  "Maintainer of the release packages (name <address>)")
+set(CPACK_PACKAGE_CONTACT "${QUEL2CLN_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Client library of the Quelmar server")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
@@ -58,8 +62,16 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION libs)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # A shlibs file for packages that link the library, and ldconfig run by
+  # trigger.
+  set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+  set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/debian/triggers)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   set(CPACK_PACKAGE_DESCRIPTION
-    "The shared library libquel2cln with its C header, CMake package and pkg-config file, and the tools qm2 (calls one operation from the command line) and quelmar-stub (a stand-in server for tests).")
+    "The shared library libquel2cln with its C header, CMake package and
+pkg-config file, and the tools qm2 (calls one operation from the command
+line) and quelmar-stub (a stand-in server for tests).")
 endif()
 
 include(CPack)
