@@ -38,6 +38,7 @@ install(FILES
 set(QUEL2CLN_PREFIX "@QUEL2CLN_PREFIX@")
 if(WIN32)
   file(RELATIVE_PATH quel2cln_pc_to_prefix /root/${CMAKE_INSTALL_LIBDIR}/pkgconfig /root)
+  string(REGEX REPLACE "/$" "" quel2cln_pc_to_prefix "${quel2cln_pc_to_prefix}")
   set(QUEL2CLN_PREFIX "\${pcfiledir}/${quel2cln_pc_to_prefix}")
 endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/install/quel2cln.pc.in

@@ -89,7 +89,10 @@ paths)
     ;;
 version)
     [ $# -ge 4 ] || fail "version needs the expected version"
-    python3 - "$dll" "$4" "${5:-}" <<'PY' || fail "version resource of $dll"
+    # Debian's python3, which python3-pefile belongs to, before any other.
+    python=/usr/bin/python3
+    [ -x "$python" ] || python=python3
+    "$python" - "$dll" "$4" "${5:-}" <<'PY' || fail "version resource of $dll"
 import os, sys
 import pefile
 

@@ -27,6 +27,7 @@ void host_main(void) {
     const char* last = line;
     int port = 0;
     char text[64];
+    text[0] = 0;
     for (; *line != 0; ++line)
         if (*line == ' ') last = line + 1;
     for (; *last >= '0' && *last <= '9'; ++last) port = port * 10 + (*last - '0');
@@ -36,9 +37,18 @@ void host_main(void) {
         ExitProcess(1);
     }
     /* A failure and its text: the port is checked when the call connects. */
-    if (!qm2_Init("127.0.0.1", 70000) || qm2_ExecSQL("db", "SELECT 1", "msvc") ||
-        !qm2_LastError(text, sizeof text - 1) || !same(text, "invalid port")) {
-        say("msvc host: no \"invalid port\" failure\n");
+    if (!qm2_Done() || !qm2_Init("127.0.0.1", 70000)) {
+        say("msvc host: qm2_Init failed for port 70000\n");
+        ExitProcess(1);
+    }
+    if (qm2_ExecSQL("db", "SELECT 1", "msvc")) {
+        say("msvc host: qm2_ExecSQL reached port 70000\n");
+        ExitProcess(1);
+    }
+    if (!qm2_LastError(text, sizeof text - 1) || !same(text, "invalid port")) {
+        say("msvc host: the last error is not \"invalid port\": ");
+        say(text);
+        say("\n");
         ExitProcess(1);
     }
     if (!qm2_Done()) {

@@ -87,6 +87,7 @@ awk -F'|' '/^## /{inside = ($0 ~ /^## Configuration/)} inside && NF > 5 {
 [ -s "$work/keys" ] || { echo "no settings table found in $readme" >&2; exit 1; }
 while read -r section key default; do
     found=$(awk -v s="[$section]" -v k="$key" '
+        {sub(/\r$/, "")}
         /^\[/ {inside = ($0 == s)}
         inside && index($0, k "=") == 1 {print substr($0, length(k) + 2)}' "$top/bin/quel2cln.ini" | tr -d '\r')
     if [ "$found" != "$default" ]; then
