@@ -22,6 +22,14 @@ static int same(const char* a, const char* b) {
     return *a == *b;
 }
 
+static void expect(int holds, const char* what) {
+    if (holds) return;
+    say("msvc host: ");
+    say(what);
+    say("\n");
+    ExitProcess(1);
+}
+
 void host_main(void) {
     const char* line = GetCommandLineA();
     const char* last = line;
@@ -32,29 +40,14 @@ void host_main(void) {
         if (*line == ' ') last = line + 1;
     for (; *last >= '0' && *last <= '9'; ++last) port = port * 10 + (*last - '0');
 
-    if (!qm2_Init("127.0.0.1", port) || !qm2_ExecSQL("db", "SELECT 1", "msvc")) {
-        say("msvc host: qm2_Init or qm2_ExecSQL failed\n");
-        ExitProcess(1);
-    }
+    expect(qm2_Init("127.0.0.1", port) && qm2_ExecSQL("db", "SELECT 1", "msvc"),
+           "qm2_Init or qm2_ExecSQL failed");
     /* A failure and its text: the port is checked when the call connects. */
-    if (!qm2_Done() || !qm2_Init("127.0.0.1", 70000)) {
-        say("msvc host: qm2_Init failed for port 70000\n");
-        ExitProcess(1);
-    }
-    if (qm2_ExecSQL("db", "SELECT 1", "msvc")) {
-        say("msvc host: qm2_ExecSQL reached port 70000\n");
-        ExitProcess(1);
-    }
-    if (!qm2_LastError(text, sizeof text - 1) || !same(text, "invalid port")) {
-        say("msvc host: the last error is not \"invalid port\": ");
-        say(text);
-        say("\n");
-        ExitProcess(1);
-    }
-    if (!qm2_Done()) {
-        say("msvc host: qm2_Done failed\n");
-        ExitProcess(1);
-    }
+    expect(qm2_Done() && qm2_Init("127.0.0.1", 70000), "qm2_Done or qm2_Init failed");
+    expect(!qm2_ExecSQL("db", "SELECT 1", "msvc"), "qm2_ExecSQL reached port 70000");
+    expect(qm2_LastError(text, sizeof text - 1) && same(text, "invalid port"),
+           "the last error is not \"invalid port\"");
+    expect(qm2_Done(), "qm2_Done failed");
     say("msvc host: ok\n");
     ExitProcess(0);
 }
