@@ -1,6 +1,8 @@
-# cmake -DREADME=<README.md> -DOUT=<file> -P host-readme.cmake
+# cmake -DREADME=<README.md> -DCHECK_DLL=<check-dll.sh> -DOUT=<file> -P host-readme.cmake
 # Writes the README's title and the sections a host developer needs (those
-# whose "## " heading starts with one of the names below) to OUT.
+# whose "## " heading starts with one of the names below) to OUT, without
+# the paragraphs and command blocks that are about building (they name
+# scripts/), and with the DLL's imports as check-dll.sh enforces them.
 set(host_sections
   "Using the library" "Configuration" "Errors a host can see" "Tracing"
   "Transport security" "Windows" "Tools for host developers")
@@ -41,6 +43,28 @@ foreach(line IN LISTS lines)
     string(APPEND out "${line}\n")
   endif()
 endforeach()
+# Paragraphs (and code blocks) that name the build scripts are left out.
+string(ASCII 4 paragraph)
+string(ASCII 5 newline)
+string(REPLACE "\n\n" "${paragraph}" out "${out}")
+string(REPLACE "\n" "${newline}" out "${out}")
+string(REPLACE "${paragraph}" ";" paragraphs "${out}")
+set(out "")
+foreach(p IN LISTS paragraphs)
+  if(NOT p MATCHES "scripts/")
+    string(APPEND out "${p}\n\n")
+  endif()
+endforeach()
+string(REPLACE "${newline}" "\n" out "${out}")
+string(REGEX REPLACE "\n\n+$" "\n" out "${out}")
+
+file(STRINGS ${CHECK_DLL} allowed_line REGEX "^allowed_imports=")
+string(REGEX REPLACE "^allowed_imports=\"(.*)\"$" "\\1" allowed "${allowed_line}")
+if(NOT allowed)
+  message(FATAL_ERROR "no allowed_imports line in ${CHECK_DLL}")
+endif()
+string(REGEX REPLACE "imports only the system DLLs[^.]*\\." "imports only the system DLLs ${allowed}." out "${out}")
+
 string(REPLACE "${semicolon}" ";" out "${out}")
 string(REPLACE "${open}" "[" out "${out}")
 string(REPLACE "${close}" "]" out "${out}")

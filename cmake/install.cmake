@@ -32,8 +32,15 @@ install(FILES
   DESTINATION ${QUEL2CLN_CMAKE_DIR})
 
 # quel2cln.pc names the prefix the files are installed to, which is known
-# only at install time (cmake --install --prefix, CPack staging).
+# only at install time (cmake --install --prefix, CPack staging). On Windows
+# it names it relative to itself instead, so that the unpacked zip works
+# wherever it lies.
 set(QUEL2CLN_PREFIX "@QUEL2CLN_PREFIX@")
+if(WIN32)
+  file(RELATIVE_PATH quel2cln_pc_to_prefix /root/${CMAKE_INSTALL_LIBDIR}/pkgconfig /root)
+  string(REGEX REPLACE "/$" "" quel2cln_pc_to_prefix "${quel2cln_pc_to_prefix}")
+  set(QUEL2CLN_PREFIX "\${pcfiledir}/${quel2cln_pc_to_prefix}")
+endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/install/quel2cln.pc.in
   ${CMAKE_CURRENT_BINARY_DIR}/quel2cln.pc.in @ONLY)
 install(CODE "

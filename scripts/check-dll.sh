@@ -7,13 +7,26 @@
 #            and no DLL that is not a KnownDLL (CRYPT32 and the like are
 #            loaded from System32 at run time instead)
 #   exports  exactly the eight functions, by their plain names
+#   paths    no path of the build machine in the stripped file: not the
+#            checkout, the build folder (the file's own), the OpenSSL cache
+#            or the toolchain's folders (ASCII and UTF-16 strings)
+#   version  a version resource (read back with python3-pefile): FileVersion
+#            and ProductVersion VERSION, OriginalFilename the file's name,
+#            ProductName and FileDescription set, and for the DLL the
+#            version of the OpenSSL it links in named in Comments
+# paths and version work on qm2.exe too.
 #
-#   scripts/check-dll.sh format|imports|exports path/to/quel2cln.dll [objdump]
+#   scripts/check-dll.sh format|imports|exports|paths FILE [objdump]
+#   scripts/check-dll.sh version FILE [objdump] VERSION [OPENSSL_VERSION]
 set -eu
 
 check=$1
 dll=$2
 objdump=${3:-i686-w64-mingw32-objdump}
+here=$(cd "$(dirname "$0")" && pwd)
+# The only DLLs quel2cln.dll may import. The release zip's README quotes
+# this line.
+allowed_imports="KERNEL32 WS2_32 msvcrt ADVAPI32"
 
 fail() {
     echo "FAIL: $*" >&2
@@ -35,15 +48,13 @@ format)
 imports)
     imports=$(echo "$headers" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
     [ -n "$imports" ] || fail "no import table found"
+    allowed=$(echo "$allowed_imports" | tr 'A-Z' 'a-z')
     bad=""
     for name in $imports; do
-        case $name in
-        kernel32.dll | ws2_32.dll | msvcrt.dll | advapi32.dll) ;;
-        *) bad="$bad $name" ;;
-        esac
+        echo " $allowed " | grep -q " ${name%.dll} " || bad="$bad $name"
     done
     echo "imports:" $imports
-    [ -z "$bad" ] || fail "imports DLLs other than KERNEL32, WS2_32, msvcrt and ADVAPI32:$bad"
+    [ -z "$bad" ] || fail "imports DLLs other than $allowed_imports:$bad"
     ;;
 exports)
     # The name table lists "[ordinal] name" lines after its heading.
@@ -54,6 +65,61 @@ exports)
         qm2_LastError qm2_Lock qm2_SaveResult | sort)
     echo "exports:" $exports
     [ "$exports" = "$expected" ] || fail "the exports are not exactly the eight functions"
+    ;;
+paths)
+    strip=$(echo "$objdump" | sed 's/objdump$/strip/')
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"' EXIT
+    "$strip" -o "$work/stripped" "$dll" || fail "$strip could not strip $dll"
+    { strings -a "$work/stripped"; strings -a -el "$work/stripped"; } >"$work/strings"
+    checkout=$(cd "$here/.." && pwd -P)
+    build=$(cd "$(dirname "$dll")" && pwd -P)
+    found=""
+    for path in "$checkout" "$build" "${OPENSSL_MINGW_CACHE:-/var/cache/quel2cln}" \
+        ${QUEL2CLN_OPENSSL_MINGW_DIR:+"$QUEL2CLN_OPENSSL_MINGW_DIR"} \
+        /usr/lib/gcc /usr/lib/gcc-cross /usr/i686-w64-mingw32 /usr/share/mingw-w64 /usr/include; do
+        # Either separator: a path may have been written the Windows way.
+        pattern=$(printf '%s' "$path" | sed 's/[][\\.*^$]/\\&/g; s|/|[/\\\\]|g')
+        if grep -q -- "$pattern" "$work/strings"; then
+            found="$found $path"
+        fi
+    done
+    [ -z "$found" ] || fail "$dll names paths of the build machine:$found"
+    echo "no build paths"
+    ;;
+version)
+    [ $# -ge 4 ] || fail "version needs the expected version"
+    # Debian's python3, which python3-pefile belongs to, before any other.
+    python=/usr/bin/python3
+    [ -x "$python" ] || python=python3
+    "$python" - "$dll" "$4" "${5:-}" <<'PY' || fail "version resource of $dll"
+import os, sys
+import pefile
+
+path, version, openssl = sys.argv[1:4]
+pe = pefile.PE(path)
+strings = {}
+for info in getattr(pe, "FileInfo", None) or []:
+    for entry in info:
+        for table in getattr(entry, "StringTable", []):
+            strings.update({k.decode(): v.decode() for k, v in table.entries.items()})
+if not strings:
+    sys.exit("no version resource")
+expected = {"FileVersion": version, "ProductVersion": version,
+            "OriginalFilename": os.path.basename(path), "ProductName": "quel2cln"}
+bad = [f"{k}={strings.get(k)!r} (expected {v!r})" for k, v in expected.items() if strings.get(k) != v]
+if not strings.get("FileDescription"):
+    bad.append("no FileDescription")
+if openssl and f"OpenSSL {openssl}" not in strings.get("Comments", ""):
+    bad.append(f"Comments={strings.get('Comments')!r} does not name OpenSSL {openssl}")
+fixed = pe.VS_FIXEDFILEINFO[0]
+numbers = f"{fixed.FileVersionMS >> 16}.{fixed.FileVersionMS & 0xffff}.{fixed.FileVersionLS >> 16}"
+if numbers != version:
+    bad.append(f"fixed file version {numbers}")
+if bad:
+    sys.exit("; ".join(bad))
+print("version resource:", ", ".join(f"{k}={v}" for k, v in sorted(strings.items())))
+PY
     ;;
 *)
     fail "unknown check: $check"

@@ -6,10 +6,12 @@
 set -euo pipefail
 
 packages=(cmake make g++ libgtest-dev libgmock-dev nlohmann-json3-dev libssl-dev openssl binutils
-  pkg-config dpkg-dev libre2-dev strace clang libclang-rt-14-dev valgrind
+  pkg-config dpkg-dev libre2-dev strace clang libclang-rt-14-dev valgrind lintian man-db
   python3 fpc mono-mcs mono-runtime)
 if [[ "${QUEL2CLN_NO_WINDOWS:-0}" != 1 ]]; then
-  packages+=(g++-mingw-w64-i686 googletest wine wine32:i386)
+  # python3-pefile reads the version resources back; clang, lld and llvm
+  # link and run a host in Visual C++ mode against quel2cln.lib.
+  packages+=(g++-mingw-w64-i686 googletest wine wine32:i386 python3-pefile lld llvm)
 fi
 
 missing=()

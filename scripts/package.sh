@@ -1,10 +1,16 @@
 #!/bin/sh
 # Builds the release packages with CPack into packages/:
 #   quel2cln_<version>_<arch>.deb   Debian package: library, header, CMake and
-#                                   pkg-config files, qm2, quelmar-stub, docs
+#                                   pkg-config files, qm2, quelmar-stub, manual
+#                                   pages, bash completion, docs with a sample
+#                                   quel2cln.ini, copyright
 #   quel2cln-<version>-win32.zip    Windows release zip: quel2cln.dll, header,
-#                                   .def, import library, sample quel2cln.ini,
-#                                   qm2.exe, README, license notices
+#                                   .def, MinGW and Visual C++ import
+#                                   libraries, sample quel2cln.ini, qm2.exe,
+#                                   README with its documents, LICENSE,
+#                                   NOTICE, licence notices (CRLF text files)
+# <version> is project(VERSION) in CMakeLists.txt. What goes into each
+# package is listed in cmake/package.cmake and cmake/windows-package.cmake.
 # QUEL2CLN_NO_WINDOWS=1 leaves out the zip. Builds in build-package and
 # build-package-windows, without tests.
 set -eu

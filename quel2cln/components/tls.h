@@ -22,6 +22,10 @@ namespace orbl {
 
 bool is_tls_level(int security_level);
 
+// The version of the TLS library in use, e.g. "3.0.22": the one linked in
+// (Windows) or the system's (Linux).
+std::string tls_library_version();
+
 // Takes ownership of the connected socket `socket` (closed on failure too),
 // performs the TLS handshake for `host` within `timeout_ms` milliseconds
 // with the process-wide security parameters, and returns the channel.

@@ -422,6 +422,15 @@ bool is_tls_level(int security_level) {
     return security_level == 1 || security_level == 2;
 }
 
+std::string tls_library_version() {
+    // "OpenSSL 3.0.22 25 Aug 2026": the second word.
+    const std::string text = OpenSSL_version(OPENSSL_VERSION);
+    const auto start = text.find(' ');
+    if (start == std::string::npos) return text;
+    const auto end = text.find(' ', start + 1);
+    return text.substr(start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
+}
+
 std::unique_ptr<channel> make_tls_channel(net::handle socket, const std::wstring& host,
                                           int security_level, int timeout_ms) {
     std::unique_ptr<tls_channel> stream;

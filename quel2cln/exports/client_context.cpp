@@ -2,7 +2,9 @@
 
 #include "components/paths.h"
 #include "components/text.h"
+#include "components/tls.h"
 #include "components/trace.h"
+#include "quel2cln_version.h"
 
 namespace quel {
 
@@ -51,7 +53,8 @@ void ClientContext::trace_init() const {
                              " pause=" + std::to_string(s.pause) +
                              " socket_timeout=" + std::to_string(s.socket_timeout) +
                              " tail_timeout=" + std::to_string(s.tail_timeout) +
-                             trace::text_field("directory", orbl::wide_to_utf8(s.module_dir)));
+                             trace::text_field("directory", orbl::wide_to_utf8(s.module_dir)) +
+                             " version=" QUEL2CLN_VERSION " openssl=" + orbl::tls_library_version());
 }
 
 void ClientContext::trace_retry(int attempt, const orbl::socket_error& error) const {

@@ -19,6 +19,11 @@ else
     export PKG_CONFIG_PATH
     # No pause between the consumer's connection tries.
     printf '[Connect]\nPause=0\n' >"$(pkg-config --variable=libdir quel2cln)/quel2cln.ini"
+    # The installed qm2 loads the prefix's library through its run path,
+    # not the build folder's.
+    libdir=$(cd "$(pkg-config --variable=libdir quel2cln)" && pwd -P)
+    "$prefix/bin/qm2" --version | grep -q "^library $libdir/libquel2cln\.so\." ||
+        { echo "installed qm2 does not load $libdir/libquel2cln.so:" $("$prefix/bin/qm2" --version) >&2; exit 1; }
 fi
 
 cmake -S "$here" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$prefix" >"$work/configure.log"

@@ -61,6 +61,8 @@ check 0 '"count":3,"failures":0' -- "${server[@]}" --json --repeat 3 get-auto-in
 check 0 '^ok$' -- "${server[@]}" --lib 'Z:'"${work//\//\\}"'\bin\quel2cln.dll' exec shop x demo
 check 1 '^qm2: error: cannot load library: ' -- "${server[@]}" --lib missing.dll exec shop x demo
 check 2 '^qm2: ' -- --no-such-option exec shop x demo
+# The DLL's version, read from its version resource.
+check 0 '^library .*\\quel2cln\.dll [0-9]+\.[0-9]+\.[0-9]+$' -- --version
 check 1 'connection refused' -- --host 127.0.0.1 --port 1 exec shop x demo
 # --trace reaches the DLL through the environment; the DLL appends to the file.
 check 0 '^ok$' -- "${server[@]}" --trace 'Z:'"${work//\//\\}"'\trace.log' exec shop traced demo

@@ -22,7 +22,8 @@ const char* const usage_text =
     "options (before the command):\n"
     "  --host H       server host (default: the library's, \"localhost\")\n"
     "  --port P       server port, 1 to 65535 (default: the library's, 85)\n"
-    "  --lib PATH     library file to load (default: the one built with qm2)\n"
+    "  --lib PATH     library file to load (default: the one beside qm2, else\n"
+    "                 the loader's search)\n"
     "  --json         print the result as one JSON object\n"
     "  --repeat N     run the operation N times on one connection and report\n"
     "                 count, failures and latency\n"
@@ -30,6 +31,7 @@ const char* const usage_text =
     "  --trace FILE   have the library append a trace of its traffic to FILE\n"
     "                 (sets QUEL2CLN_TRACE for it)\n"
     "  --verbose      name the library and its settings file on standard error\n"
+    "  --version      print the versions of qm2 and of the library it loads\n"
     "  --help         show this text\n"
     "\n"
     "exit status: 0 success, 1 the operation failed, 2 usage error\n";
@@ -137,6 +139,7 @@ parse_result parse_args(const std::vector<std::string>& args, options& out, std:
         std::string value;
         long long n = 0;
         if (arg == "--help" || arg == "-h") return parse_result::help;
+        if (arg == "--version") return parse_result::version;
         if (arg == "--json") {
             out.json = true;
         } else if (arg == "--verbose" || arg == "-v") {

@@ -32,7 +32,8 @@ struct options {
     std::uint32_t number = 0;        // lock only
 };
 
-enum class parse_result { run, help, usage_error };
+// version: --version, with the options before it (--lib) parsed.
+enum class parse_result { run, help, version, usage_error };
 
 // Parses argv[1..]. On usage_error, `error` holds the reason.
 parse_result parse_args(const std::vector<std::string>& args, options& out, std::string& error);

@@ -9,6 +9,7 @@
 
 #include "cli.h"
 #include "platform.h"
+#include "quel2cln_version.h"
 #include "report.h"
 #include "run.h"
 
@@ -27,6 +28,22 @@ void describe_library(const library& lib) {
     print(stderr, "qm2: library " + path + "\n");
     print(stderr, "qm2: settings " + ini + (file_exists(ini) ? "" : " (not found: defaults apply)") +
                       "\n");
+}
+
+// qm2 --version: qm2's own version, then the library's (the file it
+// loaded, and that file's version).
+int print_versions(const std::string& path) {
+    print(stdout, "qm2 " QUEL2CLN_VERSION "\n");
+    try {
+        const auto lib = library::load(path);
+        const std::string version = lib->version();
+        print(stdout, "library " + lib->file() + " " + (version.empty() ? "(no version)" : version) +
+                          "\n");
+    } catch (const std::exception& e) {
+        print(stderr, error_line(e.what()));
+        return exit_failed;
+    }
+    return exit_ok;
 }
 
 // Arms the watchdog for one call, if --timeout was given.
@@ -82,17 +99,20 @@ int main(int argc, char** argv) {
     options opt;
     std::string error;
     const std::vector<std::string> args(argv + 1, argv + argc);
-    switch (parse_args(args, opt, error)) {
+    const parse_result parsed = parse_args(args, opt, error);
+    switch (parsed) {
     case parse_result::help: print(stdout, usage_text); return exit_ok;
     case parse_result::usage_error:
         print(stderr, "qm2: " + error + "\n(see qm2 --help)\n");
         return exit_usage;
+    case parse_result::version:
     case parse_result::run: break;
     }
 
-    if (opt.trace) set_environment("QUEL2CLN_TRACE", *opt.trace);
     const std::string path =
         opt.library.empty() ? default_library_path() : library_path_argument(opt.library);
+    if (parsed == parse_result::version) return print_versions(path);
+    if (opt.trace) set_environment("QUEL2CLN_TRACE", *opt.trace);
     std::unique_ptr<library> lib;
     try {
         lib = library::load(path);

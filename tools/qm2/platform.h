@@ -33,11 +33,15 @@ public:
     virtual const qm2::api& api() const = 0;
     // Absolute path of the file the loader actually loaded.
     virtual std::string file() const = 0;
+    // The version of that file: from the real file name behind the soname
+    // (libquel2cln.so.1.0.0), or from the DLL's version resource. Empty when
+    // it tells none.
+    virtual std::string version() const = 0;
 };
 
 // The library to load when --lib is not given: the one beside the qm2
-// executable if there is one, else the one qm2 was built with if it is
-// still there, else the bare file name for the loader's own search.
+// executable if there is one, else the bare file name for the loader's own
+// search (on Linux: qm2's run path, then the system's library folders).
 std::string default_library_path();
 // A --lib value as a path for the loader: a bare file name is taken in the
 // current directory, not searched for.

@@ -28,6 +28,13 @@ public:
         return resolved;
     }
 
+    std::string version() const override {
+        // libquel2cln.so.1.0.0: what follows ".so.".
+        const std::string path = file();
+        const auto at = path.rfind(".so.");
+        return at == std::string::npos ? std::string() : path.substr(at + 4);
+    }
+
     qm2::api api_;
 
 private:
@@ -99,7 +106,6 @@ std::string default_library_path() {
                                    "/" + QM2_LIBRARY_NAME;
         if (file_exists(beside)) return beside;
     }
-    if (file_exists(QM2_BUILT_LIBRARY)) return QM2_BUILT_LIBRARY;
     return QM2_LIBRARY_NAME;
 }
 

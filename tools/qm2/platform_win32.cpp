@@ -25,6 +25,26 @@ public:
         return std::string(path, n);
     }
 
+    std::string version() const override {
+        std::wstring path(MAX_PATH, L'\0');
+        const DWORD n = ::GetModuleFileNameW(module_, &path[0], MAX_PATH);
+        if (n == 0 || n >= MAX_PATH) return std::string();
+        path.resize(n);
+        DWORD ignored = 0;
+        const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
+        if (size == 0) return std::string();
+        std::string data(size, '\0');
+        VS_FIXEDFILEINFO* info = nullptr;
+        UINT info_size = 0;
+        if (!::GetFileVersionInfoW(path.c_str(), 0, size, &data[0]) ||
+            !::VerQueryValueW(&data[0], L"\\", reinterpret_cast<void**>(&info), &info_size) ||
+            info == nullptr || info_size < sizeof *info)
+            return std::string();
+        return std::to_string(HIWORD(info->dwFileVersionMS)) + "." +
+               std::to_string(LOWORD(info->dwFileVersionMS)) + "." +
+               std::to_string(HIWORD(info->dwFileVersionLS));
+    }
+
     qm2::api api_;
 
 private:
@@ -101,7 +121,6 @@ std::string default_library_path() {
         const std::string beside = join_path(directory_of(std::string(self, n)), QM2_LIBRARY_NAME);
         if (file_exists(beside)) return beside;
     }
-    if (file_exists(QM2_BUILT_LIBRARY)) return QM2_BUILT_LIBRARY;
     return QM2_LIBRARY_NAME;
 }
 

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "process.h"
+#include "quel2cln_version.h"
 
 namespace {
 
@@ -195,6 +196,12 @@ TEST_F(Qm2, UsageErrorsExitWithTwo) {
     const run_result help = run_program({QM2_PATH, "--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("usage: qm2"), std::string::npos);
+    // No --lib: the library of this build, found through qm2's run path
+    // (no path compiled in), named by its real file.
+    const run_result version = run_program({QM2_PATH, "--version"});
+    EXPECT_EQ(version.status, 0) << version.err;
+    EXPECT_EQ(version.out, "qm2 " QUEL2CLN_VERSION "\nlibrary " +
+                               std::filesystem::canonical(LIBRARY_PATH).string() + " " QUEL2CLN_VERSION "\n");
 }
 
 TEST_F(Qm2, MissingLibraryOrServerExitsWithOne) {
