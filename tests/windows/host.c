@@ -15,7 +15,11 @@
  *   host.exe <dll> <refusing port> libgcc <libgcc_s_dw2-1.dll>
  *       loads the shared libgcc first, as any MinGW-built host has it; a
  *       refused connect must still end in false, "connection refused"
- *       (exit 0), not in std::terminate. */
+ *       (exit 0), not in std::terminate;
+ *   host.exe <dll> <port> cycles <count>
+ *       load, Init, one call and unload, <count> times, in a process that
+ *       never uses Winsock itself; exits with the number of failed cycles
+ *       (at most 100). */
 #include <windows.h>
 
 #include <stdio.h>
@@ -24,6 +28,7 @@
 
 #include "quel2cln.h"
 
+static HMODULE library;
 static qm2_Init_fn Init;
 static qm2_Done_fn Done;
 static qm2_LastError_fn LastError;
@@ -67,6 +72,7 @@ static int load(const char* path) {
         printf("FAIL LoadLibrary(%s): error %lu\n", path, (unsigned long)GetLastError());
         return 0;
     }
+    library = module;
     Init = (qm2_Init_fn)resolve(module, "qm2_Init");
     Done = (qm2_Done_fn)resolve(module, "qm2_Done");
     LastError = (qm2_LastError_fn)resolve(module, "qm2_LastError");
@@ -173,6 +179,18 @@ static int life_cycle_mode(int argc, char** argv) {
         check_error("connection refused", "  with the refused text");
         return failures;
     }
+    if (strcmp(argv[3], "cycles") == 0) {
+        int count = argc == 5 ? atoi(argv[4]) : 0;
+        int i;
+        for (i = 0; i < count && failures < 100; ++i) {
+            if (!load(argv[1])) return 100;
+            if (!Init("127.0.0.1", port) || !ExecSQL("select 1", "", "")) {
+                if (failures++ == 0) printf("FAIL cycle %d: %s\n", i, last_error());
+            }
+            FreeLibrary(library);
+        }
+        return failures;
+    }
     if (!load(argv[1]) || !Init("127.0.0.1", port) || !ExecSQL("select 1", "", "")) return 100;
     return 7;
 }
@@ -182,7 +200,8 @@ int main(int argc, char** argv) {
     int refusing_port;
     char untouched[4] = "abc";
 
-    if (argc >= 4 && (strcmp(argv[3], "exit") == 0 || strcmp(argv[3], "libgcc") == 0)) {
+    if (argc >= 4 && (strcmp(argv[3], "exit") == 0 || strcmp(argv[3], "libgcc") == 0 ||
+                      strcmp(argv[3], "cycles") == 0)) {
         setvbuf(stdout, NULL, _IONBF, 0);
         return life_cycle_mode(argc, argv);
     }
