@@ -8,6 +8,8 @@ target_sources(quel2cln_core PRIVATE
   ${CMAKE_CURRENT_SOURCE_DIR}/quel2cln/components/tls_roots_${QUEL2CLN_PLATFORM}.cpp)
 
 if(WIN32)
+  target_sources(quel2cln_core PRIVATE
+    ${CMAKE_CURRENT_SOURCE_DIR}/quel2cln/components/random_win32.cpp)
   set(QUEL2CLN_OPENSSL_MINGW_DIR "" CACHE PATH
     "Static OpenSSL for MinGW i686 (the prefix scripts/build-openssl-mingw.sh prints)")
   if(NOT QUEL2CLN_OPENSSL_MINGW_DIR AND DEFINED ENV{QUEL2CLN_OPENSSL_MINGW_DIR})
@@ -33,7 +35,11 @@ if(WIN32)
   set_target_properties(quel2cln_openssl_crypto PROPERTIES
     IMPORTED_LOCATION ${QUEL2CLN_OPENSSL_MINGW_DIR}/lib/libcrypto.a
     INTERFACE_INCLUDE_DIRECTORIES ${QUEL2CLN_OPENSSL_MINGW_DIR}/include
-    INTERFACE_LINK_LIBRARIES "ws2_32;advapi32")
+    INTERFACE_LINK_LIBRARIES "ws2_32;advapi32"
+    # libcrypto's seed source, defined by the library itself (never
+    # bcrypt.dll's); named here so that the linker takes it from the core
+    # library before it reaches libcrypto.
+    INTERFACE_LINK_OPTIONS "-Wl,--undefined=_BCryptGenRandom@16")
   add_library(quel2cln_openssl_ssl STATIC IMPORTED)
   set_target_properties(quel2cln_openssl_ssl PROPERTIES
     IMPORTED_LOCATION ${QUEL2CLN_OPENSSL_MINGW_DIR}/lib/libssl.a
