@@ -19,7 +19,8 @@
  *   host.exe <dll> <port> cycles <count>
  *       load, Init, one call and unload, <count> times, in a process that
  *       never uses Winsock itself; exits with the number of failed cycles
- *       (at most 100). */
+ *       (at most 100), a load of crypt32.dll, rsaenh.dll or bcrypt.dll
+ *       (from anywhere) counting as a failure: the calls need none. */
 #include <windows.h>
 
 #include <stdio.h>
@@ -39,6 +40,48 @@ static qm2_SaveResult_fn SaveResult;
 static qm2_Lock_fn Lock;
 
 static int failures = 0;
+
+/* DLLs the library must not cause to be loaded, seen through the loader's
+ * notifications (ntdll's LdrRegisterDllNotification). */
+typedef struct {
+    USHORT length;
+    USHORT maximum_length;
+    const WCHAR* buffer;
+} counted_string;
+typedef struct {
+    ULONG flags;
+    const counted_string* full_name;
+    const counted_string* base_name;
+} loaded_dll;
+typedef void(CALLBACK* dll_notified)(ULONG reason, const loaded_dll* dll, void* context);
+typedef LONG(NTAPI* register_notification_fn)(ULONG, dll_notified, void*, void**);
+
+static volatile LONG unwanted_loads = 0;
+static WCHAR unwanted_name[MAX_PATH];
+
+static void CALLBACK on_dll(ULONG reason, const loaded_dll* dll, void* context) {
+    static const WCHAR* const unwanted[] = {L"crypt32.dll", L"rsaenh.dll", L"bcrypt.dll"};
+    WCHAR name[64];
+    int i, length;
+    (void)context;
+    if (reason != 1 || !dll->base_name || dll->base_name->length / 2 >= 64) return;
+    length = dll->base_name->length / 2;
+    memcpy(name, dll->base_name->buffer, length * sizeof(WCHAR));
+    name[length] = 0;
+    for (i = 0; i < 3; ++i) {
+        if (lstrcmpiW(name, unwanted[i]) != 0) continue;
+        if (InterlockedIncrement(&unwanted_loads) == 1 && dll->full_name &&
+            dll->full_name->length / 2 < MAX_PATH)
+            memcpy(unwanted_name, dll->full_name->buffer, dll->full_name->length);
+    }
+}
+
+static int watch_dll_loads(void) {
+    static void* cookie;
+    register_notification_fn register_notification = (register_notification_fn)(void*)GetProcAddress(
+        GetModuleHandleA("ntdll.dll"), "LdrRegisterDllNotification");
+    return register_notification && register_notification(0, on_dll, NULL, &cookie) == 0;
+}
 
 static void check(int passed, const char* what) {
     printf("%s %s\n", passed ? "ok" : "FAIL", what);
@@ -182,6 +225,7 @@ static int life_cycle_mode(int argc, char** argv) {
     if (strcmp(argv[3], "cycles") == 0) {
         int count = argc == 5 ? atoi(argv[4]) : 0;
         int i;
+        if (!watch_dll_loads()) return 102;
         for (i = 0; i < count && failures < 100; ++i) {
             if (!load(argv[1])) return 100;
             if (!Init("127.0.0.1", port) || !ExecSQL("select 1", "", "")) {
@@ -189,7 +233,12 @@ static int life_cycle_mode(int argc, char** argv) {
             }
             FreeLibrary(library);
         }
-        return failures;
+        if (unwanted_loads > 0) {
+            printf("FAIL %ld loads of system DLLs the calls need not, first %ls\n",
+                   (long)unwanted_loads, unwanted_name);
+            failures += unwanted_loads > 100 ? 100 : (int)unwanted_loads;
+        }
+        return failures > 100 ? 100 : failures;
     }
     if (!load(argv[1]) || !Init("127.0.0.1", port) || !ExecSQL("select 1", "", "")) return 100;
     return 7;

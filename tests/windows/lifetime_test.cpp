@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -207,14 +208,14 @@ TEST_F(Lifetime, LoadUnloadCyclesGiveEverythingBack) {
         before = measure();
         ASSERT_TRUE(cycles(500, front.port()));
         expect_flat(before, measure(), 500, "TLS cycles");
-        EXPECT_EQ(winsock_references(), references + 2540);
 
-        references = winsock_references();
         ASSERT_TRUE(cycles(50, front.port(), true));
         write_ini(0);
         ASSERT_TRUE(cycles(50, server.port(), true));
     }
-    EXPECT_EQ(winsock_references(), references);
+    // Counted with no socket open: one reference for each of the 2,540
+    // unloads without qm2_Done, none for the 100 with it.
+    EXPECT_EQ(winsock_references(), references + 2540);
 }
 
 DWORD WINAPI call_once(void* lib) {
@@ -327,8 +328,15 @@ TEST_F(Lifetime, PlantedSystemDllsAreNotLoaded) {
     const char* planted[] = {"crypt32.dll", "rsaenh.dll", "bcrypt.dll"};
     for (const char* name : planted)
         ASSERT_TRUE(tp::copy_file(QUEL2CLN_PLANTED_DLL, tp::join_path(dir, name)));
+    // Wine takes its own builtin DLL even where a file of that name lies
+    // beside the host; Windows takes the file. The override makes Wine do
+    // what Windows does (Windows ignores it).
+    const char* set = std::getenv("WINEDLLOVERRIDES");
+    const std::string before = set ? set : "";
+    tp::set_environment("WINEDLLOVERRIDES", (before + ";crypt32,rsaenh,bcrypt=n,b").c_str());
     EXPECT_EQ(run_host("\"" + dll + "\" " + std::to_string(front.port()) + " cycles 3", 60000, host),
               0);
+    tp::set_environment("WINEDLLOVERRIDES", set ? before.c_str() : nullptr);
     for (const char* name : planted) {
         std::string marker = tp::join_path(dir, std::string(name) + ".loaded");
         EXPECT_EQ(::GetFileAttributesA(marker.c_str()), INVALID_FILE_ATTRIBUTES) << name << " was loaded";
