@@ -120,11 +120,6 @@ if(QUEL2CLN_TESTS)
     set(quel2cln_${runtime_name} ${runtime_path})
   endforeach()
 
-  # A stand-in for a system DLL that records its loading, planted beside a
-  # host under system DLLs' names by lifetime_test.cpp.
-  add_library(quel2cln_planted SHARED tests/windows/planted.c)
-  set_target_properties(quel2cln_planted PROPERTIES PREFIX "" OUTPUT_NAME planted)
-
   # Windows-only behaviour of the DLL.
   add_executable(quel2cln_windows_tests
     tests/windows/lifetime_test.cpp
@@ -139,10 +134,9 @@ if(QUEL2CLN_TESTS)
   target_compile_definitions(quel2cln_windows_tests PRIVATE
     QUEL2CLN_LIBRARY_PATH="$<TARGET_FILE:quel2cln>"
     QUEL2CLN_HOST_PATH="$<TARGET_FILE:quel2cln_host>"
-    QUEL2CLN_PLANTED_DLL="$<TARGET_FILE:quel2cln_planted>"
     QUEL2CLN_SHARED_LIBGCC="${quel2cln_libgcc_s_dw2_1}"
     QUEL2CLN_SHARED_WINPTHREAD="${quel2cln_libwinpthread_1}")
-  add_dependencies(quel2cln_windows_tests quel2cln quel2cln_host quel2cln_planted)
+  add_dependencies(quel2cln_windows_tests quel2cln quel2cln_host)
   add_test(NAME windows_platform COMMAND quel2cln_windows_tests --gtest_filter=-Lifetime.*)
   set_tests_properties(windows_platform PROPERTIES LABELS windows TIMEOUT 120)
   # Thousands of loads and unloads: a few minutes under Wine.

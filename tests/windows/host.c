@@ -41,46 +41,39 @@ static qm2_Lock_fn Lock;
 
 static int failures = 0;
 
-/* DLLs the library must not cause to be loaded, seen through the loader's
+/* Loads of crypt32.dll, rsaenh.dll or bcrypt.dll, seen through the loader's
  * notifications (ntdll's LdrRegisterDllNotification). */
 typedef struct {
-    USHORT length;
-    USHORT maximum_length;
+    USHORT length, maximum_length;
     const WCHAR* buffer;
 } counted_string;
 typedef struct {
     ULONG flags;
-    const counted_string* full_name;
-    const counted_string* base_name;
+    const counted_string *full_name, *base_name;
 } loaded_dll;
-typedef void(CALLBACK* dll_notified)(ULONG reason, const loaded_dll* dll, void* context);
-typedef LONG(NTAPI* register_notification_fn)(ULONG, dll_notified, void*, void**);
-
 static volatile LONG unwanted_loads = 0;
 static WCHAR unwanted_name[MAX_PATH];
 
 static void CALLBACK on_dll(ULONG reason, const loaded_dll* dll, void* context) {
     static const WCHAR* const unwanted[] = {L"crypt32.dll", L"rsaenh.dll", L"bcrypt.dll"};
-    WCHAR name[64];
-    int i, length;
+    int i;
     (void)context;
-    if (reason != 1 || !dll->base_name || dll->base_name->length / 2 >= 64) return;
-    length = dll->base_name->length / 2;
-    memcpy(name, dll->base_name->buffer, length * sizeof(WCHAR));
-    name[length] = 0;
-    for (i = 0; i < 3; ++i) {
-        if (lstrcmpiW(name, unwanted[i]) != 0) continue;
-        if (InterlockedIncrement(&unwanted_loads) == 1 && dll->full_name &&
-            dll->full_name->length / 2 < MAX_PATH)
+    for (i = 0; reason == 1 && i < 3; ++i) {
+        if (dll->base_name->length != lstrlenW(unwanted[i]) * 2 ||
+            CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, dll->base_name->buffer,
+                           dll->base_name->length / 2, unwanted[i], -1) != CSTR_EQUAL)
+            continue;
+        if (InterlockedIncrement(&unwanted_loads) == 1 && dll->full_name->length / 2 < MAX_PATH)
             memcpy(unwanted_name, dll->full_name->buffer, dll->full_name->length);
     }
 }
 
 static int watch_dll_loads(void) {
+    typedef LONG(NTAPI * register_fn)(ULONG, void*, void*, void**);
     static void* cookie;
-    register_notification_fn register_notification = (register_notification_fn)(void*)GetProcAddress(
-        GetModuleHandleA("ntdll.dll"), "LdrRegisterDllNotification");
-    return register_notification && register_notification(0, on_dll, NULL, &cookie) == 0;
+    register_fn watch = (register_fn)(void*)GetProcAddress(GetModuleHandleA("ntdll.dll"),
+                                                           "LdrRegisterDllNotification");
+    return watch && watch(0, (void*)on_dll, NULL, &cookie) == 0;
 }
 
 static void check(int passed, const char* what) {
