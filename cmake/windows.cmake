@@ -127,6 +127,7 @@ if(QUEL2CLN_TESTS)
     tests/windows/net_win32_test.cpp
     tests/windows/paths_win32_test.cpp
     tests/windows/text_win32_test.cpp
+    tests/windows/tls_roots_win32_test.cpp
     tests/tls/support/test_pki.cpp
     tests/tls/support/tls_front.cpp)
   target_link_libraries(quel2cln_windows_tests PRIVATE quel2cln_test_support GTest::gtest_main)

@@ -146,7 +146,14 @@ orig_sha256=$(echo "$index" | awk -v v="$version" -v f="$orig" '
 #                 window stations or message boxes, so nothing imports USER32
 #                 (a service would be tied to the GUI subsystem, and a
 #                 process under the Win32k lockdown could not load the DLL)
-options="mingw no-shared no-tests no-asm no-pinshared no-capieng -DOPENSSL_SYS_WIN_CORE"
+#   -D__MINGW_USE_VC2005_COMPAT  a 64-bit time_t (msvcrt's _time64 family):
+#                 with the default 32-bit one, certificate times are wrong
+#                 after 2038-01-19; quel2cln is compiled with it as well
+#   -DUSE_BCRYPTGENRANDOM  the seed source calls BCryptGenRandom instead of
+#                 CryptoAPI, whose provider DLL loads further DLLs by name;
+#                 quel2cln.dll defines that function itself (from
+#                 RtlGenRandom), so libcrypto imports no bcrypt.dll either
+options="mingw no-shared no-tests no-asm no-pinshared no-capieng -DOPENSSL_SYS_WIN_CORE -D__MINGW_USE_VC2005_COMPAT -DUSE_BCRYPTGENRANDOM"
 # The folders compiled into the libraries as the places of OpenSSL's
 # configuration, engines and providers. quel2cln loads none of them; still
 # they name a folder below Program Files, which only administrators can

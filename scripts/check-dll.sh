@@ -5,7 +5,9 @@
 #            DLL, no USER32 or GDI32 (a service would be tied to the GUI
 #            subsystem; under the Win32k lockdown the DLL would not load),
 #            and no DLL that is not a KnownDLL (CRYPT32 and the like are
-#            loaded from System32 at run time instead)
+#            loaded from System32 at run time instead); and no 32-bit time
+#            function of msvcrt (time, gmtime, _stat and the like): a 32-bit
+#            time_t ends in 2038, and certificate times are checked with it
 #   exports  exactly the eight functions, by their plain names
 #   paths    no path of the build machine in the stripped file: not the
 #            checkout, the build folder (the file's own), the OpenSSL cache
@@ -55,6 +57,24 @@ imports)
     done
     echo "imports:" $imports
     [ -z "$bad" ] || fail "imports DLLs other than $allowed_imports:$bad"
+    # The functions listed under msvcrt.dll, up to the next DLL's entry.
+    crt=$(echo "$headers" | awk '
+        /DLL Name:/ { in_crt = (tolower($NF) == "msvcrt.dll"); next }
+        in_crt && NF >= 3 && $1 ~ /^[0-9a-f]+$/ && $2 ~ /^[0-9]+$/ { print $NF }')
+    time32=""
+    for name in $crt; do
+        case $name in
+        time | gmtime | localtime | mktime | ctime | difftime | _mkgmtime | \
+            _time32 | _gmtime32 | _localtime32 | _mktime32 | _mkgmtime32 | _ctime32 | \
+            _difftime32 | _stat | _stat32 | _wstat | _wstat32 | _fstat | _fstat32 | \
+            _stati64 | _wstati64 | _fstati64 | _stat32i64 | _wstat32i64 | _fstat32i64 | \
+            _utime | _utime32 | _wutime | _wutime32 | _futime | _futime32 | _findfirst | \
+            _findnext | _wfindfirst | _wfindnext | _findfirst32 | _findnext32)
+            time32="$time32 $name" ;;
+        esac
+    done
+    [ -z "$time32" ] || fail "imports 32-bit time functions from msvcrt:$time32"
+    echo "time functions:" $(echo "$crt" | grep -E '^_?(time|gmtime|localtime|mktime|stat|fstat|wstat)' || true)
     ;;
 exports)
     # The name table lists "[ordinal] name" lines after its heading.

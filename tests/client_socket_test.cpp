@@ -27,6 +27,7 @@ struct Script {
     std::deque<Arrival> arrivals;
     std::deque<long> accept;
     int write_delay = 0;
+    bool write_wait_always_ready = false;  // after 100 ms, room or not
     std::vector<int> waits;  // the time-out of every wait
     int reads = 0;
     std::string written;
@@ -59,6 +60,11 @@ public:
     }
     bool wait(bool for_write, int timeout_ms) override {
         s_.waits.push_back(timeout_ms);
+        if (s_.waits.size() > 1000) throw std::logic_error("fake channel: waits without end");
+        if (for_write && s_.write_wait_always_ready) {
+            now_ms += 100;
+            return true;
+        }
         std::int64_t delay = for_write ? s_.write_delay
                              : s_.arrivals.empty() ? -1
                                                    : std::max<std::int64_t>(s_.arrivals.front().at - now_ms, 0);
@@ -169,15 +175,20 @@ TEST(ClientSocket, SendsInPartsWithinOneDeadline) {
         bool result;
         std::size_t written;
         std::int64_t ends_at;
+        bool always_ready = false;
     };
+    const std::deque<long> never(50, 0);
     const Case cases[] = {
         {{30, 0, 1, 0, 1000}, true, 100, 800},
         {{30, 0, 1, 0, 0, 1000}, false, 31, 1000},  // the third wait has 200 ms left
+        // waits that report room the write then does not find
+        {never, false, 0, 1000, true},
     };
     for (const Case& c : cases) {
         Script script;
         script.accept = c.accept;
         script.write_delay = 400;
+        script.write_wait_always_ready = c.always_ready;
         auto socket = over(script, 0, 0, 1000);
         EXPECT_EQ(socket->send_packet(packet), c.result);
         EXPECT_EQ(script.written, text(packet).substr(0, c.written));

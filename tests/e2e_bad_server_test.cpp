@@ -2,12 +2,15 @@
 // of a message: the call ends with false and a clear text, never a crash or
 // a hang, and the next call gets its right answer.
 
+#include <chrono>
+#include <cstdint>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "e2e_fixture.h"
 #include "protocol/message.h"
+#include "support/platform.h"
 
 namespace qtest {
 namespace {
@@ -105,6 +108,22 @@ TEST_F(EndToEnd, SendThatCannotFinishTimesOut) {
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[1].connection, 2);
     EXPECT_EQ(seen[1].payload, Wire().str("next").str("").str("").bytes());
+}
+
+TEST_F(EndToEnd, SendToAPeerThatClosedWithoutReadingTimesOutWithoutSpinning) {
+    // A peer that has closed its sending side may still read, so the send
+    // waits for room until its own time-out, and the wait costs no CPU.
+    reload("[Connect]\nAttempts=1\n[Advanced]\nSocketTimeout=2000\n");
+    server.script(reply() + half_close());
+    ASSERT_TRUE(lib->ExecSQL("", "", ""));
+    const std::string huge(32 * 1024 * 1024, 'h');
+    auto started = std::chrono::steady_clock::now();
+    std::int64_t cpu_before = test_platform::process_cpu_ms();
+    EXPECT_FALSE(lib->ExecSQL(huge.c_str(), "", ""));
+    auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(lib->last_error(), "send message timeout");
+    EXPECT_LT(took, std::chrono::milliseconds(3500));
+    EXPECT_LT(test_platform::process_cpu_ms() - cpu_before, 1000);
 }
 
 TEST_F(EndToEnd, LockTextCutShortLeavesTheBuffer) {

@@ -138,8 +138,12 @@ public:
             long count = stream_->write(buffer.data() + sent, buffer.size() - sent);
             if (count > 0) {
                 sent += static_cast<std::size_t>(count);
-            } else if (!stream_->wait(true, limit.remaining())) {
-                return false;
+            } else {
+                // A wait may report the socket ready while the write still
+                // finds no room: the deadline is checked whatever the wait
+                // said, so that such a wait cannot repeat without end.
+                int left = limit.remaining();
+                if (left == 0 || !stream_->wait(true, left)) return false;
             }
         }
         return true;

@@ -10,7 +10,6 @@
 
 #include "components/net.h"
 #include "components/net_errors.h"
-#include "components/system_dll_win32.h"
 
 namespace orbl::net {
 
@@ -20,11 +19,11 @@ namespace {
 // loader runs the library's entry point: WSAStartup may load further system
 // libraries, which must not happen under the loader lock. A failed start is
 // not kept: the next call tries again (early at boot the network stack may
-// not be ready yet). The reference is given back by cleanup(), so that each
-// load of the library leaves the process's Winsock count as it found it.
-// Only the calling thread touches this: the host never calls the library
-// from two threads at once, and the entry point calls cleanup() only once
-// every host call has ended.
+// not be ready yet). The reference is given back by cleanup(), which only
+// qm2_Done calls: WSACleanup must not run under the loader lock, so a host
+// that unloads the library without qm2_Done leaves this one reference
+// behind. Only the calling thread touches this: the host never calls the
+// library from two threads at once.
 bool winsock_started = false;
 
 int start_winsock() noexcept {
@@ -32,6 +31,14 @@ int start_winsock() noexcept {
     WSADATA data;
     int result = WSAStartup(MAKEWORD(2, 2), &data);
     winsock_started = result == 0;
+    // WS2_32 stays in the process for its lifetime. Unloading it with the
+    // library gains nothing (the reference left behind above would hold it
+    // anyway), and some systems (Wine) cannot load it a second time into
+    // the same process, which would leave a host that does not use Winsock
+    // itself without sockets after its first unload of the library.
+    HMODULE pinned;
+    if (winsock_started)
+        ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, L"ws2_32.dll", &pinned);
     return result;
 }
 
@@ -81,27 +88,40 @@ int left_until(std::int64_t deadline) {
     return remaining > 0 ? static_cast<int>(remaining) : 0;
 }
 
-// True when the connection has ended (closed or reset): a peek finds the
-// end of the stream or an error rather than data.
-bool has_ended(SOCKET socket) {
+// What a peek at a socket that the read set reported finds. A peek that
+// succeeds is read for its count alone: the last-error value is defined
+// only after a failure.
+enum class peeked { data, end_of_stream, failed, nothing };
+
+peeked peek(SOCKET socket) {
     char byte;
-    if (::recv(socket, &byte, 1, MSG_PEEK) >= 1) return false;
-    return WSAGetLastError() != WSAEWOULDBLOCK;
+    int count = ::recv(socket, &byte, 1, MSG_PEEK);
+    if (count > 0) return peeked::data;
+    if (count == 0) return peeked::end_of_stream;
+    return WSAGetLastError() == WSAEWOULDBLOCK ? peeked::nothing : peeked::failed;
 }
 
 // Waits for one connected socket to become readable (or writable). The
 // exception set is not watched: out-of-band data stays in it for as long
 // as it is unread, and watching it would report the socket ready again and
 // again while recv has nothing to give. A write wait also watches the read
-// set, where Windows reports a closed or reset connection; when what it
-// reports is early data instead, the rest of the wait watches the write
-// set alone, so unread data cannot keep it spinning either. (Listing a
-// connected socket in the exception set as well has a second cost: Wine 8's
-// server can lose track of a reset that arrives while such a wait is set up,
-// and abort, leaving the host waiting for ever.)
+// set, where Windows reports a reset connection, so that the send that
+// follows fails at once with the reset. Anything else found there ends the
+// watching of the read set, and the rest of the wait is for room to send
+// alone, so that nothing found there keeps the wait spinning: early reply
+// data, or the peer's orderly close of its sending side (a peer that has
+// closed its side may still read). After such a close a reset may still
+// come, which Windows may report in the read set only, so the wait looks
+// again with a peek every recheck_ms. (Listing a connected socket in the
+// exception set as well has a second cost: Wine 8's server can lose track
+// of a reset that arrives while such a wait is set up, and abort, leaving
+// the host waiting for ever.)
+constexpr int recheck_ms = 250;
+
 bool select_one(SOCKET socket, bool for_write, int timeout_ms) {
     std::int64_t deadline = timeout_ms < 0 ? -1 : now_ms() + timeout_ms;
     bool watch_read = true;
+    bool peer_closed = false;
     for (bool first = true;; first = false) {
         // The deadline is checked on every pass, not only after a quiet
         // select(): a time-out of 0 still polls once.
@@ -112,13 +132,21 @@ bool select_one(SOCKET socket, bool for_write, int timeout_ms) {
         FD_ZERO(&writable);
         if (watch_read) FD_SET(socket, &readable);
         if (for_write) FD_SET(socket, &writable);
+        int wait_ms = left_until(deadline);
+        if (peer_closed && (wait_ms < 0 || wait_ms > recheck_ms)) wait_ms = recheck_ms;
         timeval limit;
         int count = ::select(0, watch_read ? &readable : nullptr, for_write ? &writable : nullptr,
-                             nullptr, to_timeval(left_until(deadline), limit));
+                             nullptr, to_timeval(wait_ms, limit));
         if (count == SOCKET_ERROR) throw error_from_system(WSAGetLastError());
-        if (count == 0) continue;
-        if (!for_write || FD_ISSET(socket, &writable) || has_ended(socket)) return true;
+        if (count == 0) {
+            if (peer_closed && peek(socket) == peeked::failed) return true;
+            continue;
+        }
+        if (!for_write || FD_ISSET(socket, &writable)) return true;
+        peeked found = peek(socket);
+        if (found == peeked::failed) return true;
         watch_read = false;
+        peer_closed = found == peeked::end_of_stream;
     }
 }
 
@@ -319,8 +347,6 @@ int startup_error() noexcept {
 }
 
 void cleanup() noexcept {
-    // The TLS layer's system DLLs (CRYPT32) go back with the sockets.
-    win32::release_system_modules();
     if (!winsock_started) return;
     winsock_started = false;
     WSACleanup();

@@ -33,7 +33,9 @@ std::wstring join_path(const std::wstring& base, const std::wstring& relative);
 // Full path of the library's own module file; empty when unknown.
 std::wstring own_module_path();
 
-enum class file_status { read, missing, unreadable };
+// not_utf8: read, but the text is in no encoding this system can take for
+// it (set by the readers of text files).
+enum class file_status { read, missing, unreadable, not_utf8 };
 
 // Reads a whole file in one go into `contents`, whose blocks are wiped, so
 // no copy of what the file holds is left in freed memory. `missing` when

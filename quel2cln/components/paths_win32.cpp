@@ -48,6 +48,16 @@ bool is_extended(const std::wstring& path) {
     return path.compare(0, 4, L"\\\\?\\") == 0;
 }
 
+// The extended form of an absolute drive ("C:\x") or UNC ("\\server\share")
+// path; empty for any other (a device path such as "\\.\x").
+std::wstring extended_form(const std::wstring& path) {
+    if (has_drive(path)) return L"\\\\?\\" + path;
+    if (path.size() > 2 && is_separator(path[0]) && is_separator(path[1]) && path[2] != L'.' &&
+        path[2] != L'?')
+        return L"\\\\?\\UNC\\" + path.substr(2);
+    return {};
+}
+
 }  // namespace
 
 // "C:\x", "C:/x" and "\\server\share\x" (also "\\?\C:\x") stand on their own,
@@ -68,12 +78,17 @@ bool is_relative_path(const std::wstring& path) {
 // An extended ("\\?\") path is used by the system as it is written, so the
 // joined path is made canonical here: "\" separators only, "." dropped and
 // ".." resolved, never above the base's root ("\\?\C:" or
-// "\\?\UNC\server\share"). Other paths are left to the system.
+// "\\?\UNC\server\share"). Other paths are left to the system, unless the
+// join is longer than MAX_PATH allows: file functions refuse such a path on
+// systems without long-path support, so it is used in its extended form,
+// which works wherever the directory itself does.
 std::wstring join_path(const std::wstring& base, const std::wstring& relative) {
     if (!is_extended(base)) {
         std::wstring out = base;
         if (!is_separator(out.back())) out += L'\\';
-        return out + relative;
+        out += relative;
+        std::wstring extended = out.size() < MAX_PATH ? std::wstring() : extended_form(base);
+        return extended.empty() ? out : join_path(extended, relative);
     }
     std::vector<std::wstring> parts;
     std::wstring rest = base.substr(4) + L'\\' + relative;

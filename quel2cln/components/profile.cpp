@@ -56,7 +56,10 @@ profile::profile(const std::wstring& path) {
     if (!is_absolute_path(path)) return;
     secret_string bytes;
     status_ = read_file(path, bytes);
-    if (status_ == file_status::read) parse(text_file_to_utf8(bytes));
+    if (status_ != file_status::read) return;
+    secret_string text;
+    if (text_file_to_utf8(bytes, text)) parse(text);
+    else status_ = file_status::not_utf8;
 }
 
 profile profile::from_text(std::string_view text) {

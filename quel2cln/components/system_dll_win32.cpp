@@ -43,15 +43,15 @@ HMODULE system_module(const wchar_t* name) noexcept {
     }
     if (!free_entry) return nullptr;
     HMODULE module = load_from_system32(name);
-    if (module) *free_entry = {name, module};
+    if (!module) return nullptr;
+    // Kept for the process's lifetime: FreeLibrary of it would otherwise
+    // fall to the library's unload, under the loader lock, where it must
+    // not be called.
+    HMODULE pinned;
+    ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                         reinterpret_cast<LPCWSTR>(module), &pinned);
+    *free_entry = {name, module};
     return module;
-}
-
-void release_system_modules() noexcept {
-    for (loaded_module& entry : loaded) {
-        if (entry.handle) ::FreeLibrary(entry.handle);
-        entry = {nullptr, nullptr};
-    }
 }
 
 }  // namespace orbl::win32

@@ -2,8 +2,9 @@
 // Functions of Windows DLLs that are not KnownDLLs (CRYPT32, ...). The
 // library does not import such DLLs: the loader would look for them in the
 // host's application directory first, where a planted copy could be found.
-// They are loaded from the System32 directory only, on first use, and kept
-// until the socket layer is given back (qm2_Done, or unload).
+// They are loaded from the System32 directory only, on first use, and stay
+// in the process for its lifetime (pinned), so that no FreeLibrary of them
+// ever falls to the library's unload.
 //
 //   auto open_store = orbl::win32::system_function<decltype(&::CertOpenStore)>(
 //       L"crypt32.dll", "CertOpenStore");
@@ -26,8 +27,5 @@ Fn system_function(const wchar_t* module, const char* name) noexcept {
     if (!handle) return nullptr;
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(handle, name)));
 }
-
-// Unloads every module system_module loaded; the next use loads it again.
-void release_system_modules() noexcept;
 
 }  // namespace orbl::win32

@@ -112,6 +112,16 @@ secret_string utf16_to_utf8(const secret_string& bytes, bool big_endian) {
     return out;
 }
 
+// True when every sequence is valid UTF-8 (a U+FFFD written out is one).
+bool is_utf8(std::string_view text) {
+    for (std::size_t pos = 0; pos < text.size();) {
+        std::size_t at = pos;
+        if (decode(text, pos) == replacement && text.compare(at, 3, "\xEF\xBF\xBD") != 0)
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::wstring utf8_to_wide(const std::string& text) {
@@ -130,11 +140,13 @@ secret_string secret_wide_to_utf8(const secret_wstring& text) {
     return to_utf8<secret_string>(text);
 }
 
-secret_string text_file_to_utf8(const secret_string& bytes) {
-    if (bytes.compare(0, 2, "\xFF\xFE") == 0) return utf16_to_utf8(bytes, false);
-    if (bytes.compare(0, 2, "\xFE\xFF") == 0) return utf16_to_utf8(bytes, true);
-    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return bytes.substr(3);
-    return bytes;
+bool text_file_to_utf8(const secret_string& bytes, secret_string& text) {
+    if (bytes.compare(0, 2, "\xFF\xFE") == 0) text = utf16_to_utf8(bytes, false);
+    else if (bytes.compare(0, 2, "\xFE\xFF") == 0) text = utf16_to_utf8(bytes, true);
+    else if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) text = bytes.substr(3);
+    else if (is_utf8(bytes)) text = bytes;
+    else return legacy_text_to_utf8(bytes, text);
+    return true;
 }
 
 }  // namespace orbl

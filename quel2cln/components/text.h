@@ -26,7 +26,13 @@ secret_string secret_wide_to_utf8(const secret_wstring& text);
 
 // The text of a file as UTF-8: a UTF-16LE or UTF-16BE file (with its
 // byte-order mark, as Windows tools write them) is converted, a UTF-8 BOM
-// is dropped, anything else is taken as it is.
-secret_string text_file_to_utf8(const secret_string& bytes);
+// is dropped, valid UTF-8 is taken as it is. Anything else goes to
+// legacy_text_to_utf8; false when that cannot read it either.
+bool text_file_to_utf8(const secret_string& bytes, secret_string& text);
+
+// A file without a byte-order mark that is not UTF-8, as UTF-8: on Windows
+// it is read in the ANSI code page (what the system's profile functions
+// and older editors do); on POSIX there is no such encoding, so false.
+bool legacy_text_to_utf8(const secret_string& bytes, secret_string& text);
 
 }  // namespace orbl

@@ -8,4 +8,9 @@ bool char_to_wide(const std::string& text, std::wstring& out, const text_encodin
     return true;
 }
 
+bool legacy_text_to_utf8(const secret_string&, secret_string& text) {
+    text.clear();
+    return false;
+}
+
 }  // namespace orbl

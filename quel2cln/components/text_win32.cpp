@@ -23,4 +23,17 @@ bool char_to_wide(const std::string& text, std::wstring& out, const text_encodin
     return true;
 }
 
+bool legacy_text_to_utf8(const secret_string& bytes, secret_string& text) {
+    text.clear();
+    if (bytes.size() > static_cast<std::size_t>(INT_MAX)) return false;
+    int length = static_cast<int>(bytes.size());
+    int needed = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, nullptr, 0);
+    if (needed <= 0) return false;
+    secret_wstring wide(static_cast<std::size_t>(needed), L'\0');
+    if (::MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, &wide[0], needed) != needed)
+        return false;
+    text = secret_wide_to_utf8(wide);
+    return true;
+}
+
 }  // namespace orbl

@@ -7,8 +7,8 @@
 //
 // CRYPT32 is not a KnownDLL, so the loader would look for it in the host's
 // application directory first. It is loaded from System32 explicitly when a
-// connection is verified (components/system_dll_win32.h), and given back
-// with the socket layer.
+// connection is verified (components/system_dll_win32.h), and stays loaded.
+#define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS  // dwUrlRetrievalTimeout
 #include <windows.h>
 #include <wincrypt.h>
 
@@ -21,8 +21,18 @@
 #include "components/system_dll_win32.h"
 #include "components/text.h"
 #include "components/tls_roots.h"
+#include "components/tls_roots_win32.h"
 
 namespace orbl::net {
+
+void set_chain_parameters(CERT_CHAIN_PARA& para, LPSTR* usages) {
+    para = CERT_CHAIN_PARA{};
+    para.cbSize = sizeof para;
+    para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+    para.RequestedUsage.Usage.cUsageIdentifier = 1;
+    para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+    para.dwUrlRetrievalTimeout = chain_url_timeout_ms;
+}
 
 namespace {
 
@@ -42,8 +52,7 @@ bool find(const char* name, Function& function) {
     return function != nullptr;
 }
 
-// False when CRYPT32 or one of its functions cannot be had. Looked up for
-// each use: the module may have been given back since (qm2_Done).
+// False when CRYPT32 or one of its functions cannot be had.
 bool load_crypt32(crypt32_api& api) {
     return find("CertOpenStore", api.open_store) && find("CertCloseStore", api.close_store) &&
            find("CertAddEncodedCertificateToStore", api.add_encoded) &&
@@ -110,11 +119,8 @@ public:
 
         char server_auth[] = szOID_PKIX_KP_SERVER_AUTH;
         LPSTR usages[] = {server_auth};
-        CERT_CHAIN_PARA para{};
-        para.cbSize = sizeof para;
-        para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
-        para.RequestedUsage.Usage.cUsageIdentifier = 1;
-        para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+        CERT_CHAIN_PARA para;
+        set_chain_parameters(para, usages);
         if (!api_.get_chain(nullptr, leaf_, nullptr, store_, &para, 0, nullptr, &chain_))
             return X509_V_ERR_UNSPECIFIED;
 

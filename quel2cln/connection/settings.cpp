@@ -47,6 +47,7 @@ void load_settings(Settings& settings, const std::string& host, int port,
     std::wstring ini_name(ini_file_name, ini_file_name + std::char_traits<char>::length(ini_file_name));
     orbl::profile ini(resolve_path(settings.module_dir, ini_name));
     if (ini.status() == orbl::file_status::unreadable) throw client_error(ini_unreadable_text);
+    if (ini.status() == orbl::file_status::not_utf8) throw client_error(ini_not_utf8_text);
     settings.attempts = ini.read("Connect", "Attempts", 3);
     settings.pause = ini.read("Connect", "Pause", 3000);
     int security_level = ini.read("Security", "Level", 0);

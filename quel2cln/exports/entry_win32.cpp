@@ -8,7 +8,8 @@
 // - a host thread ends: OpenSSL's state of that thread is freed;
 // - FreeLibrary: the runtime's destructors run (the open connection is
 //   closed), then everything the library took from the process is given
-//   back, so a host may load and unload the DLL any number of times;
+//   back (but the Winsock start-up, which only qm2_Done gives back), so a
+//   host may load and unload the DLL any number of times;
 // - process exit: nothing at all. Other threads are already gone and may
 //   have held a lock of OpenSSL or of the heap; the system closes the
 //   sockets itself.
@@ -18,7 +19,6 @@
 
 #include "components/module_win32.h"
 #include "components/paths.h"
-#include "components/socket.h"
 
 extern "C" BOOL WINAPI DllMainCRTStartup(HANDLE instance, DWORD reason, LPVOID reserved);
 
@@ -121,13 +121,14 @@ void end_runtime_state_of_this_thread(HMODULE module) {
 }
 
 // After the runtime's destructors: nothing of the library runs any more.
-// OpenSSL's globals and thread-local slots go first, then the Winsock
-// start-up when the host did not end with qm2_Done (this module holds one
-// reference only, so a host that uses Winsock itself keeps it started),
-// then what the runtime, the unwinder and libstdc++ still hold.
+// OpenSSL's globals and thread-local slots go first, then what the
+// runtime, the unwinder and libstdc++ still hold. The Winsock start-up is
+// not given back here: WSACleanup must not run under the loader lock, so
+// only qm2_Done gives it back, and a host that unloads without it leaves
+// one reference behind (WS2_32 stays loaded for the process's lifetime in
+// any case).
 void release_process_state(HMODULE module) {
     OPENSSL_cleanup();
-    orbl::socket_finalize();
     end_runtime_state_of_this_thread(module);
     if (registered_frames) __deregister_frame(registered_frames);
     registered_frames = nullptr;

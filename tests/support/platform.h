@@ -37,6 +37,11 @@ bool send_all(sock socket, const char* data, std::size_t size);
 void close_socket(sock socket);
 // Abortive close: the peer sees a reset (RST).
 void reset_socket(sock socket);
+// Ends the sending side only (FIN); the socket stays open.
+void shutdown_sending(sock socket);
+
+// CPU time this process has used so far, in milliseconds.
+std::int64_t process_cpu_ms();
 
 // Shared libraries. Every path is in the platform's narrow encoding.
 void* load_library(const std::string& path, std::string& error);

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -115,6 +116,16 @@ bool send_all(sock socket, const char* data, std::size_t size) {
 
 void close_socket(sock socket) {
     if (socket != no_sock) ::close(static_cast<int>(socket));
+}
+
+void shutdown_sending(sock socket) {
+    if (socket != no_sock) ::shutdown(static_cast<int>(socket), SHUT_WR);
+}
+
+std::int64_t process_cpu_ms() {
+    timespec used{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &used);
+    return static_cast<std::int64_t>(used.tv_sec) * 1000 + used.tv_nsec / 1000000;
 }
 
 void reset_socket(sock socket) {

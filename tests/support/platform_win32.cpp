@@ -127,6 +127,19 @@ void close_socket(sock socket) {
     ::closesocket(as_socket(socket));
 }
 
+void shutdown_sending(sock socket) {
+    if (socket != no_sock) ::shutdown(as_socket(socket), SD_SEND);
+}
+
+std::int64_t process_cpu_ms() {
+    FILETIME created, exited, kernel, user;
+    if (!::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
+    auto ticks = [](const FILETIME& t) {
+        return (static_cast<std::int64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
+    return (ticks(kernel) + ticks(user)) / 10000;  // 100 ns ticks
+}
+
 void reset_socket(sock socket) {
     if (socket == no_sock) return;
     linger l{1, 0};

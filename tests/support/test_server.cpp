@@ -45,6 +45,7 @@ Answer raw(const std::string& bytes) { return {Step{Step::send, bytes, 0}}; }
 Answer pause(int ms) { return {Step{Step::pause, {}, ms}}; }
 Answer close_connection() { return {Step{Step::close, {}, 0}}; }
 Answer reset_connection() { return {Step{Step::reset, {}, 0}}; }
+Answer half_close() { return {Step{Step::half_close, {}, 0}}; }
 Answer no_answer() { return {}; }
 
 TestServer::TestServer(bool ipv6) {
@@ -192,6 +193,14 @@ bool TestServer::answer(tp::sock socket, const Answer& steps) {
         case Step::reset:
             tp::reset_socket(socket);
             return false;
+        case Step::half_close: {
+            tp::shutdown_sending(socket);
+            std::unique_lock<std::mutex> lock(mutex_);
+            changed_.wait(lock, [this] { return stop_; });
+            lock.unlock();
+            tp::close_socket(socket);
+            return false;
+        }
         }
     }
     return true;

@@ -22,7 +22,7 @@
 namespace qtest {
 
 struct Step {
-    enum Kind { send, pause, close, reset } kind;
+    enum Kind { send, pause, close, reset, half_close } kind;
     std::string bytes;  // send
     int ms = 0;         // pause
 };
@@ -43,6 +43,8 @@ Answer raw(const std::string& bytes);
 Answer pause(int ms);
 Answer close_connection();
 Answer reset_connection();
+// Ends the server's sending side (FIN); it reads nothing more from then on.
+Answer half_close();
 // Nothing is sent; the server goes on reading the connection.
 Answer no_answer();
 

@@ -15,7 +15,12 @@
  *   host.exe <dll> <refusing port> libgcc <libgcc_s_dw2-1.dll>
  *       loads the shared libgcc first, as any MinGW-built host has it; a
  *       refused connect must still end in false, "connection refused"
- *       (exit 0), not in std::terminate. */
+ *       (exit 0), not in std::terminate;
+ *   host.exe <dll> <port> cycles <count>
+ *       load, Init, one call and unload, <count> times, in a process that
+ *       never uses Winsock itself; exits with the number of failed cycles
+ *       (at most 100), a load of crypt32.dll, rsaenh.dll or bcrypt.dll
+ *       (from anywhere) counting as a failure: the calls need none. */
 #include <windows.h>
 
 #include <stdio.h>
@@ -24,6 +29,7 @@
 
 #include "quel2cln.h"
 
+static HMODULE library;
 static qm2_Init_fn Init;
 static qm2_Done_fn Done;
 static qm2_LastError_fn LastError;
@@ -34,6 +40,41 @@ static qm2_SaveResult_fn SaveResult;
 static qm2_Lock_fn Lock;
 
 static int failures = 0;
+
+/* Loads of crypt32.dll, rsaenh.dll or bcrypt.dll, seen through the loader's
+ * notifications (ntdll's LdrRegisterDllNotification). */
+typedef struct {
+    USHORT length, maximum_length;
+    const WCHAR* buffer;
+} counted_string;
+typedef struct {
+    ULONG flags;
+    const counted_string *full_name, *base_name;
+} loaded_dll;
+static volatile LONG unwanted_loads = 0;
+static WCHAR unwanted_name[MAX_PATH];
+
+static void CALLBACK on_dll(ULONG reason, const loaded_dll* dll, void* context) {
+    static const WCHAR* const unwanted[] = {L"crypt32.dll", L"rsaenh.dll", L"bcrypt.dll"};
+    int i;
+    (void)context;
+    for (i = 0; reason == 1 && i < 3; ++i) {
+        if (dll->base_name->length != lstrlenW(unwanted[i]) * 2 ||
+            CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, dll->base_name->buffer,
+                           dll->base_name->length / 2, unwanted[i], -1) != CSTR_EQUAL)
+            continue;
+        if (InterlockedIncrement(&unwanted_loads) == 1 && dll->full_name->length / 2 < MAX_PATH)
+            memcpy(unwanted_name, dll->full_name->buffer, dll->full_name->length);
+    }
+}
+
+static int watch_dll_loads(void) {
+    typedef LONG(NTAPI * register_fn)(ULONG, void*, void*, void**);
+    static void* cookie;
+    register_fn watch = (register_fn)(void*)GetProcAddress(GetModuleHandleA("ntdll.dll"),
+                                                           "LdrRegisterDllNotification");
+    return watch && watch(0, (void*)on_dll, NULL, &cookie) == 0;
+}
 
 static void check(int passed, const char* what) {
     printf("%s %s\n", passed ? "ok" : "FAIL", what);
@@ -67,6 +108,7 @@ static int load(const char* path) {
         printf("FAIL LoadLibrary(%s): error %lu\n", path, (unsigned long)GetLastError());
         return 0;
     }
+    library = module;
     Init = (qm2_Init_fn)resolve(module, "qm2_Init");
     Done = (qm2_Done_fn)resolve(module, "qm2_Done");
     LastError = (qm2_LastError_fn)resolve(module, "qm2_LastError");
@@ -173,6 +215,24 @@ static int life_cycle_mode(int argc, char** argv) {
         check_error("connection refused", "  with the refused text");
         return failures;
     }
+    if (strcmp(argv[3], "cycles") == 0) {
+        int count = argc == 5 ? atoi(argv[4]) : 0;
+        int i;
+        if (!watch_dll_loads()) return 102;
+        for (i = 0; i < count && failures < 100; ++i) {
+            if (!load(argv[1])) return 100;
+            if (!Init("127.0.0.1", port) || !ExecSQL("select 1", "", "")) {
+                if (failures++ == 0) printf("FAIL cycle %d: %s\n", i, last_error());
+            }
+            FreeLibrary(library);
+        }
+        if (unwanted_loads > 0) {
+            printf("FAIL %ld loads of system DLLs the calls need not, first %ls\n",
+                   (long)unwanted_loads, unwanted_name);
+            failures += unwanted_loads > 100 ? 100 : (int)unwanted_loads;
+        }
+        return failures > 100 ? 100 : failures;
+    }
     if (!load(argv[1]) || !Init("127.0.0.1", port) || !ExecSQL("select 1", "", "")) return 100;
     return 7;
 }
@@ -182,7 +242,8 @@ int main(int argc, char** argv) {
     int refusing_port;
     char untouched[4] = "abc";
 
-    if (argc >= 4 && (strcmp(argv[3], "exit") == 0 || strcmp(argv[3], "libgcc") == 0)) {
+    if (argc >= 4 && (strcmp(argv[3], "exit") == 0 || strcmp(argv[3], "libgcc") == 0 ||
+                      strcmp(argv[3], "cycles") == 0)) {
         setvbuf(stdout, NULL, _IONBF, 0);
         return life_cycle_mode(argc, argv);
     }

@@ -136,9 +136,10 @@ protected:
         return lib;
     }
 
-    // Load, Init, one call that leaves its connection open, unload.
-    // False, with the reason recorded, on the first cycle that fails.
-    bool cycles(int count, int port) {
+    // Load, Init, one call that leaves its connection open, unload (with
+    // qm2_Done before it when `done`). False, with the reason recorded, on
+    // the first cycle that fails.
+    bool cycles(int count, int port, bool done = false) {
         for (int i = 0; i < count; ++i) {
             loaded lib = load();
             if (!lib.module) {
@@ -148,6 +149,8 @@ protected:
             bool called = lib.init("127.0.0.1", port) && lib.exec("select 1", "", "");
             char text[256] = "";
             if (!called) lib.last_error(text, sizeof text - 1);
+            if (done) reinterpret_cast<qm2_Done_fn>(
+                          reinterpret_cast<void*>(::GetProcAddress(lib.module, "qm2_Done")))();
             ::FreeLibrary(lib.module);
             if (!called) {
                 ADD_FAILURE() << "call failed at cycle " << i << ": " << text;
@@ -180,7 +183,9 @@ std::string Lifetime::pki_dir_;
 qtest::TestPki* Lifetime::pki_ = nullptr;
 
 // Past the point where slots ran out before (about 1,085 plain or 155 TLS
-// cycles), and with nothing else growing.
+// cycles), and with nothing else growing. The Winsock start-up is given
+// back by qm2_Done only (never under the loader lock): an unload without it
+// leaves one reference behind.
 TEST_F(Lifetime, LoadUnloadCyclesGiveEverythingBack) {
     // The test's own Winsock start-ups, taken before counting.
     orbl::socket_initialize_error_sys_code();
@@ -202,8 +207,14 @@ TEST_F(Lifetime, LoadUnloadCyclesGiveEverythingBack) {
         before = measure();
         ASSERT_TRUE(cycles(500, front.port()));
         expect_flat(before, measure(), 500, "TLS cycles");
+
+        ASSERT_TRUE(cycles(50, front.port(), true));
+        write_ini(0);
+        ASSERT_TRUE(cycles(50, server.port(), true));
     }
-    EXPECT_EQ(winsock_references(), references);
+    // Counted with no socket open: one reference for each of the 2,540
+    // unloads without qm2_Done, none for the 100 with it.
+    EXPECT_EQ(winsock_references(), references + 2540);
 }
 
 DWORD WINAPI call_once(void* lib) {
@@ -239,9 +250,11 @@ TEST_F(Lifetime, HostThreadsThatMadeTlsCallsLeaveNothingBehind) {
     ::FreeLibrary(lib.module);
 }
 
-// Runs host.exe in one of its life-cycle modes; its exit status, or -1.
-int run_host(const std::string& arguments) {
-    std::string command = "\"" + backslashes(QUEL2CLN_HOST_PATH) + "\" " + arguments;
+// Runs host.exe (or the copy at `host`) in one of its life-cycle modes; its
+// exit status, or -1.
+int run_host(const std::string& arguments, DWORD timeout_ms = 60000,
+             const std::string& host = QUEL2CLN_HOST_PATH) {
+    std::string command = "\"" + backslashes(host.c_str()) + "\" " + arguments;
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -249,7 +262,7 @@ int run_host(const std::string& arguments) {
                           &startup, &process))
         return -1;
     DWORD status = static_cast<DWORD>(-1);
-    if (::WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
+    if (::WaitForSingleObject(process.hProcess, timeout_ms) == WAIT_OBJECT_0)
         ::GetExitCodeProcess(process.hProcess, &status);
     else
         ::TerminateProcess(process.hProcess, 99);
@@ -286,6 +299,36 @@ TEST_F(Lifetime, HostWithTheSharedLibgccKeepsTheLibraryWorking) {
     std::string arguments = "\"" + dll + "\" " + std::to_string(port) + " libgcc \"" + libgcc + "\"";
     EXPECT_EQ(run_host(arguments), 0);
     tp::close_socket(refusing);
+}
+
+// A host that never uses Winsock itself: WS2_32 must stay usable across
+// its loads and unloads of the library (Wine cannot load it twice into one
+// process).
+TEST_F(Lifetime, HostWithoutWinsockOfItsOwnReloadsTheLibrary) {
+    qtest::TestServer server;
+    qtest::TlsFront front(server.port(), pki_->server);
+    ASSERT_TRUE(front.ok());
+    const std::string library = "\"" + dll + "\" ";
+    write_ini(0);
+    EXPECT_EQ(run_host(library + std::to_string(server.port()) + " cycles 2000", 600000), 0);
+    write_ini(1);
+    EXPECT_EQ(run_host(library + std::to_string(front.port()) + " cycles 500", 600000), 0);
+}
+
+// System DLLs that are not KnownDLLs, planted beside the host (any DLL
+// will do: the host reports every load of those names, from anywhere). A
+// TLS connection must load none of them, OpenSSL's random seed included.
+TEST_F(Lifetime, PlantedSystemDllsAreNotLoaded) {
+    qtest::TestServer server;
+    qtest::TlsFront front(server.port(), pki_->server);
+    ASSERT_TRUE(front.ok());
+    write_ini(1);
+    std::string host = tp::join_path(dir, "host.exe");
+    ASSERT_TRUE(tp::copy_file(QUEL2CLN_HOST_PATH, host));
+    for (const char* name : {"crypt32.dll", "rsaenh.dll", "bcrypt.dll"})
+        ASSERT_TRUE(tp::copy_file(QUEL2CLN_SHARED_LIBGCC, tp::join_path(dir, name)));
+    EXPECT_EQ(run_host("\"" + dll + "\" " + std::to_string(front.port()) + " cycles 3", 60000, host),
+              0);
 }
 
 }  // namespace

@@ -61,4 +61,24 @@ TEST(PathsWin32, FilesBesideTheModule) {
     }
 }
 
+// A join longer than MAX_PATH allows is used in its extended form, made
+// canonical; one that fits is left as it is.
+TEST(PathsWin32, LongJoinsTakeTheExtendedForm) {
+    const std::wstring dir(240, L'd');
+    struct Case {
+        std::wstring base;
+        std::wstring file;
+        std::wstring expected;
+    };
+    const Case cases[] = {
+        {L"C:\\" + dir, L"certs/../ca.pem", L"C:\\" + dir + L"\\certs/../ca.pem"},
+        {L"C:\\" + dir, L"certs/./ca-of-the-company.pem",
+         L"\\\\?\\C:\\" + dir + L"\\certs\\ca-of-the-company.pem"},
+        {L"c:/" + dir + L"/sub", L"../certs/ca.pem", L"\\\\?\\c:\\" + dir + L"\\certs\\ca.pem"},
+        {L"\\\\srv\\share\\" + dir, L"..\\..\\..\\certificates\\ca.pem",
+         L"\\\\?\\UNC\\srv\\share\\certificates\\ca.pem"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(orbl::join_path(c.base, c.file), c.expected) << c.file;
+}
+
 }  // namespace

@@ -1,9 +1,14 @@
-// Host names are widened with the ANSI code page (or the one asked for).
+// Host names are widened with the ANSI code page (or the one asked for);
+// quel2cln.ini is read in it when it is neither UTF-16 nor UTF-8.
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "components/profile.h"
 #include "components/text.h"
+#include "support/platform.h"
 
 namespace {
 
@@ -28,6 +33,26 @@ TEST(TextWin32, CharToWide) {
         EXPECT_TRUE(orbl::char_to_wide(c.text, out, encoding)) << c.text;
         EXPECT_EQ(out, c.wide) << c.text;
     }
+}
+
+// As Notepad saved "ANSI" files for years: no byte-order mark, code page
+// 1252 on a Western system. Valid UTF-8 is still taken as UTF-8.
+TEST(TextWin32, IniWithoutByteOrderMarkThatIsNotUtf8IsReadInTheAnsiCodePage) {
+    if (::GetACP() != 1252) GTEST_SKIP() << "the ANSI code page here is " << ::GetACP();
+    std::string dir = test_platform::make_temp_dir();
+    std::string path = test_platform::join_path(dir, "quel2cln.ini");
+    const std::wstring wide_path(path.begin(), path.end());
+    const std::pair<std::string, std::wstring> cases[] = {
+        {"[Security]\r\nCAFile=Zert-M\xFCller\\ca.pem\r\n", L"Zert-M\u00FCller\\ca.pem"},
+        {"[Security]\r\nCAFile=Zert-M\xC3\xBCller\\ca.pem\r\n", L"Zert-M\u00FCller\\ca.pem"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(test_platform::write_file(path, c.first));
+        orbl::profile ini(wide_path);
+        EXPECT_EQ(ini.status(), orbl::file_status::read);
+        EXPECT_EQ(ini.read_wstr("Security", "CAFile", L""), c.second) << c.first;
+    }
+    test_platform::remove_tree(dir);
 }
 
 }  // namespace
