@@ -236,6 +236,39 @@ TEST_F(EndToEnd, InitDropsTheConnectionWhenTheTargetChanges) {
     EXPECT_EQ(other.requests().size(), 1u);
 }
 
+TEST_F(EndToEnd, CallTimeoutBoundsTheWholeCall) {
+    int refusing = 0;
+    test_platform::sock reserved = test_platform::reserve_refusing_port(refusing);
+    ASSERT_NE(reserved, test_platform::no_sock);
+    struct Case {
+        const char* ini;
+        bool silent_server;  // otherwise every connection try is refused
+    };
+    const Case cases[] = {
+        {"[Connect]\nPause=1\n[Advanced]\nSocketTimeout=100\nCallTimeout=300\n", true},
+        {"[Connect]\nPause=1\n[Advanced]\nSocketTimeout=0\nCallTimeout=300\n", true},
+        {"[Connect]\nAttempts=3\nPause=5000\n[Advanced]\nCallTimeout=300\n", false},
+    };
+    int dropped = 0;
+    for (const Case& c : cases) {
+        reload(c.ini, false);
+        ASSERT_TRUE(lib->Init("127.0.0.1", c.silent_server ? server.port() : refusing));
+        if (c.silent_server) server.script(no_answer());
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(lib->ExecSQL("", "", ""));
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(lib->last_error(), "call timed out") << c.ini;
+        EXPECT_GE(elapsed, milliseconds(250)) << c.ini;
+        EXPECT_LT(elapsed, milliseconds(3000)) << c.ini;
+        if (!c.silent_server) continue;
+        // The connection is out of step: it is closed, and the next call
+        // has a new one.
+        EXPECT_TRUE(server.wait_for_closed_by_client(++dropped));
+        EXPECT_TRUE(lib->ExecSQL("", "", "")) << lib->last_error();
+    }
+    test_platform::close_socket(reserved);
+}
+
 TEST_F(EndToEnd, UnloadClosesTheConnection) {
     EXPECT_TRUE(lib->ExecSQL("", "", ""));
     lib->unload();
