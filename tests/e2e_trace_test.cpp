@@ -86,6 +86,16 @@ TEST_F(Trace, EnvironmentBeatsTheIniKeyAndABadFileChangesNothing) {
     tp::remove_tree(dir);
 }
 
+TEST_F(Trace, FrameFaultShowsTheBytesReceived) {
+    reload(traced_ini);
+    server.script(raw("HTTP/1.1 400 Bad Request\r\nServer: x\r\n\r\n"));
+    EXPECT_FALSE(lib->ExecSQL("", "", ""));
+    EXPECT_EQ(lib->last_error(), "no message magic");
+    EXPECT_NE(trace().find(" frame-fault error[16]=\"no message magic\" bytes[39]=485454502f312e3120343030"),
+              std::string::npos) << trace();
+    EXPECT_NE(trace().find(" connect host[9]=\"127.0.0.1\" address=127.0.0.1 port="), std::string::npos);
+}
+
 // What a support call needs: names the library does not know, the key and
 // line of a failed load, the file that could not be read and why.
 TEST_F(Trace, SettingsProblemsAreNamedWithTheirLine) {
