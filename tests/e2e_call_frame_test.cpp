@@ -289,7 +289,7 @@ TEST_F(EndToEnd, SlowServerIsWaitedFor) {
 TEST_F(EndToEnd, LastErrorCopyRules) {
     char buffer[32];
     std::memset(buffer, '#', sizeof buffer);
-    EXPECT_FALSE(lib->LastError(buffer, sizeof buffer - 1));  // nothing recorded
+    EXPECT_FALSE(lib->LastError(buffer, QM2_TEXT_LENGTH(sizeof buffer)));  // nothing recorded
     EXPECT_EQ(buffer[0], '#');
 
     server.script(error_reply("0123456789"));
