@@ -3,8 +3,20 @@
  * Every function returns a one-byte boolean: true on success. After a false
  * result, qm2_LastError copies the text of the failure. Text buffers come
  * with a length that counts text bytes without the terminator: the library
- * writes at most length + 1 bytes. The functions must not be called from two
- * threads at once. */
+ * writes at most length + 1 bytes, so pass QM2_TEXT_LENGTH(sizeof buffer).
+ * The functions must not be called from two threads at once.
+ *
+ * When the connection breaks after a request went out, the call connects
+ * again and resends it (up to [Connect] Attempts times): the server may then
+ * execute a statement twice. Make statements safe to repeat, or set
+ * Attempts=1 and handle the broken connection yourself.
+ *
+ * qm2_Init with another host, port or security setting, and a qm2_Init that
+ * fails, close the open connection (and with it what the server ties to it,
+ * such as locks). Calls made before any qm2_Init, or after qm2_Done, work
+ * with the settings at hand: before the first qm2_Init those are
+ * "localhost", port 85 and the defaults. A call has no overall time limit
+ * unless [Advanced] CallTimeout is set. */
 #ifndef QUEL2CLN_H
 #define QUEL2CLN_H
 
@@ -13,6 +25,10 @@ extern "C" {
 #else
 #include <stdbool.h>
 #endif
+
+/* The length to pass for a text buffer of `size` bytes (size >= 1): the
+ * library writes at most length + 1 bytes, the last one the terminator. */
+#define QM2_TEXT_LENGTH(size) ((unsigned int)(size) - 1u)
 
 #if defined(_WIN32) && !defined(_WIN64)
 #define QM2_CALL __stdcall

@@ -147,7 +147,7 @@ TEST(Connect, RealFactoryRefusesAnInvalidPort) {
             EXPECT_STREQ(error.what(), "invalid port") << port;
         }
     }
-    EXPECT_EQ(sleeps, std::vector<int>(4, 7));
+    EXPECT_TRUE(sleeps.empty());  // refused before any try
 }
 
 TEST(Connect, RealFactoryRefusesSecurityLevelsItCannotProvide) {

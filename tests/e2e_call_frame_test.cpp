@@ -193,18 +193,79 @@ TEST_F(EndToEnd, DoneDropsTheConnectionAndTheNextCallReconnects) {
     EXPECT_EQ(connections_of(requests()), (std::vector<int>{1, 1, 2}));
 }
 
-TEST_F(EndToEnd, InitWhileConnectedKeepsTheOpenConnection) {
-    EXPECT_TRUE(lib->ExecSQL("", "", ""));
-    int port = 0;
-    test_platform::sock reserved = test_platform::reserve_refusing_port(port);
-    ASSERT_TRUE(lib->Init("127.0.0.1", port));
-    EXPECT_TRUE(lib->ExecSQL("", "", "")) << lib->last_error();
-    EXPECT_EQ(connections_of(requests()), (std::vector<int>{1, 1}));
+TEST_F(EndToEnd, InitDropsTheConnectionWhenTheTargetChanges) {
+    TestServer other;
+    const std::string ini_path = test_platform::join_path(lib->dir(), "quel2cln.ini");
+    struct Case {
+        std::string ini;  // written before the second Init
+        const char* host;
+        int port;         // 0: this fixture's server, -1: the other server
+        bool init_ok;
+        const char* error;  // of the call after it; null: the call succeeds
+        bool dropped;
+    };
+    const std::string fast = fast_ini;
+    const Case cases[] = {
+        {fast, "127.0.0.1", 0, true, nullptr, false},
+        {fast + "CallTimeout=5000\n", "127.0.0.1", 0, true, nullptr, false},
+        {fast, "127.0.0.1", -1, true, nullptr, true},
+        {fast, "127.0.0.1", 70000, true, "invalid port", true},
+        {fast + "[Security]\nCAFile=ca.pem\n", "127.0.0.1", 0, true, nullptr, true},
+        {fast + "[Security]\nLevel=two\n", "127.0.0.1", 0, false, "unsupported security level", true},
+    };
+    for (const Case& c : cases) {
+        lib->Done();
+        ASSERT_TRUE(test_platform::write_file(ini_path, fast));
+        ASSERT_TRUE(lib->Init("127.0.0.1", server.port()));
+        ASSERT_TRUE(lib->ExecSQL("", "", "")) << lib->last_error();
+        const int open = requests().back().connection;
+        ASSERT_TRUE(test_platform::write_file(ini_path, c.ini));
+        const int port = c.port == 0 ? server.port() : c.port == -1 ? other.port() : c.port;
+        EXPECT_EQ(lib->Init(c.host, port), c.init_ok) << c.ini;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(lib->ExecSQL("", "", ""), c.error == nullptr) << c.ini;
+        if (c.error) {
+            EXPECT_EQ(lib->last_error(), c.error);
+            EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(500));  // no tries
+        }
+        if (c.dropped)
+            EXPECT_TRUE(server.wait_for_closed_by_client(open)) << c.ini;
+        else
+            EXPECT_EQ(requests().back().connection, open) << c.ini;
+    }
+    EXPECT_EQ(other.requests().size(), 1u);
+}
 
-    // The new settings apply to the next connection.
-    lib->Done();
-    EXPECT_FALSE(lib->ExecSQL("", "", ""));
-    EXPECT_EQ(lib->last_error(), "connection refused");
+TEST_F(EndToEnd, CallTimeoutBoundsTheWholeCall) {
+    int refusing = 0;
+    test_platform::sock reserved = test_platform::reserve_refusing_port(refusing);
+    ASSERT_NE(reserved, test_platform::no_sock);
+    struct Case {
+        const char* ini;
+        bool silent_server;  // otherwise every connection try is refused
+    };
+    const Case cases[] = {
+        {"[Connect]\nPause=1\n[Advanced]\nSocketTimeout=100\nCallTimeout=300\n", true},
+        {"[Connect]\nPause=1\n[Advanced]\nSocketTimeout=0\nCallTimeout=300\n", true},
+        {"[Connect]\nAttempts=3\nPause=5000\n[Advanced]\nCallTimeout=300\n", false},
+    };
+    int dropped = 0;
+    for (const Case& c : cases) {
+        reload(c.ini, false);
+        ASSERT_TRUE(lib->Init("127.0.0.1", c.silent_server ? server.port() : refusing));
+        if (c.silent_server) server.script(no_answer());
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(lib->ExecSQL("", "", ""));
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(lib->last_error(), "call timed out") << c.ini;
+        EXPECT_GE(elapsed, milliseconds(250)) << c.ini;
+        EXPECT_LT(elapsed, milliseconds(3000)) << c.ini;
+        if (!c.silent_server) continue;
+        // The connection is out of step: it is closed, and the next call
+        // has a new one.
+        EXPECT_TRUE(server.wait_for_closed_by_client(++dropped));
+        EXPECT_TRUE(lib->ExecSQL("", "", "")) << lib->last_error();
+    }
     test_platform::close_socket(reserved);
 }
 
@@ -228,7 +289,7 @@ TEST_F(EndToEnd, SlowServerIsWaitedFor) {
 TEST_F(EndToEnd, LastErrorCopyRules) {
     char buffer[32];
     std::memset(buffer, '#', sizeof buffer);
-    EXPECT_FALSE(lib->LastError(buffer, sizeof buffer - 1));  // nothing recorded
+    EXPECT_FALSE(lib->LastError(buffer, QM2_TEXT_LENGTH(sizeof buffer)));  // nothing recorded
     EXPECT_EQ(buffer[0], '#');
 
     server.script(error_reply("0123456789"));

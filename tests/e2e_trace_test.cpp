@@ -2,6 +2,7 @@
 // QUEL2CLN_TRACE before the INI key, and a trace file that cannot be opened
 // changing nothing.
 
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -83,6 +84,68 @@ TEST_F(Trace, EnvironmentBeatsTheIniKeyAndABadFileChangesNothing) {
     EXPECT_TRUE(lib->ExecSQL("a", "b", "c"));
     EXPECT_EQ(lib->last_error(), "<none>");
     tp::remove_tree(dir);
+}
+
+TEST_F(Trace, FrameFaultShowsTheBytesReceived) {
+    reload(traced_ini);
+    server.script(raw("HTTP/1.1 400 Bad Request\r\nServer: x\r\n\r\n"));
+    EXPECT_FALSE(lib->ExecSQL("", "", ""));
+    EXPECT_EQ(lib->last_error(), "no message magic");
+    EXPECT_NE(trace().find(" frame-fault error[16]=\"no message magic\" bytes[39]=485454502f312e3120343030"),
+              std::string::npos) << trace();
+    EXPECT_NE(trace().find(" connect host[9]=\"127.0.0.1\" address=127.0.0.1 port="), std::string::npos);
+}
+
+// What a support call needs: names the library does not know, the key and
+// line of a failed load, the file that could not be read and why.
+TEST_F(Trace, SettingsProblemsAreNamedWithTheirLine) {
+    struct Case {
+        const char* ini;  // with TraceFile=trace.log appended
+        bool init_ok;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"[Securty]\nLevel=2\n[Advanced]\n", true, " warning unknown section line=1 section[7]=\"securty\""},
+        {"[Connect]\nAtempts=5\n[Advanced]\n", true,
+         " warning unknown key line=2 section[7]=\"connect\" key[7]=\"atempts\""},
+        {"[Connect]\n\n[Security]\nLevel=2.0\n[Advanced]\n", false,
+         " invalid-setting section=Security key=Level line=4"},
+    };
+    for (const Case& c : cases) {
+        reload((std::string(c.ini) + "TraceFile=trace.log\n").c_str(), false);
+        EXPECT_EQ(lib->Init("127.0.0.1", server.port()), c.init_ok) << c.ini;
+        EXPECT_NE(trace().find(c.expected), std::string::npos) << trace();
+    }
+    // Before the file is known, only QUEL2CLN_TRACE can say why it failed.
+    const std::string dir = tp::make_temp_dir();
+    const std::string log = tp::join_path(dir, "env.log");
+    tp::set_environment("QUEL2CLN_TRACE", log.c_str());
+    reload(nullptr, false);
+    std::filesystem::create_directory(tp::join_path(lib->dir(), "quel2cln.ini"));
+    EXPECT_FALSE(lib->Init("127.0.0.1", server.port()));
+    EXPECT_NE(read_text(log).find(" file-error error[24]=\"cannot read quel2cln.ini\" path["),
+              std::string::npos) << read_text(log);
+    tp::remove_tree(dir);
+}
+
+// A trace that goes to a FIFO never holds up a call, and a reader that goes
+// away never ends the process: the trace turns itself off.
+TEST_F(Trace, FifoWithoutReaderOrWithAReaderThatLeaves) {
+    for (const bool from_environment : {false, true}) {
+        for (const bool reader : {false, true}) {
+            reload(nullptr, false);
+            const std::string fifo = tp::join_path(lib->dir(), "trace.log");
+            if (!tp::make_fifo(fifo)) GTEST_SKIP() << "no FIFOs on this platform";
+            ASSERT_TRUE(tp::write_file(tp::join_path(lib->dir(), "quel2cln.ini"),
+                                       std::string(fast_ini) + "TraceFile=trace.log\n"));
+            tp::set_environment("QUEL2CLN_TRACE", from_environment ? fifo.c_str() : nullptr);
+            const int fd = reader ? tp::open_fifo_reader(fifo) : -1;
+            ASSERT_TRUE(lib->Init("127.0.0.1", server.port())) << lib->last_error();
+            if (fd >= 0) tp::close_fd(fd);
+            EXPECT_TRUE(lib->ExecSQL("a", "b", "c")) << lib->last_error();
+            EXPECT_TRUE(lib->ExecSQL("a", "b", "c")) << lib->last_error();
+        }
+    }
 }
 
 }  // namespace

@@ -35,6 +35,11 @@ TEST(Profile, IntegerValues) {
         {"1.5", -777},
         {"--1", -777},
         {"five", -777},
+        // A comment after a blank ends a number; not without the blank.
+        {"2 ; verify the host name", 2},
+        {"5000\t# five seconds", 5000},
+        {"2;x", -777},
+        {"; 2", -777},
     };
     for (const Case& c : cases) {
         orbl::profile ini = orbl::profile::from_text(std::string("[S]\nK=") + c.value + "\n");
@@ -73,9 +78,9 @@ TEST(Profile, Syntax) {
 
 TEST(Profile, WideTexts) {
     orbl::profile ini = orbl::profile::from_text(
-        "[Security]\nCertFile = certs/caf\xC3\xA9.pem \nKeyPswd=a=b;c#d\nEmpty=\n");
+        "[Security]\nCertFile = certs/caf\xC3\xA9.pem \nKeyPswd=a=b ;c #d\nEmpty=\n");
     EXPECT_EQ(ini.read_wstr("Security", "CertFile", L"def"), L"certs/caf\u00e9.pem");
-    EXPECT_EQ(ini.read_wstr("security", "keypswd", L"def"), L"a=b;c#d");
+    EXPECT_EQ(ini.read_wstr("security", "keypswd", L"def"), L"a=b ;c #d");
     EXPECT_EQ(ini.read_wstr("Security", "Empty", L"def"), L"");
     EXPECT_EQ(ini.read_wstr("Security", "Missing", L"def"), L"def");
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "components/socket.h"
@@ -155,17 +156,56 @@ TEST_F(LoadSettings, Utf16FilesAreReadAndAnUnreadableFileFails) {
         EXPECT_EQ(orbl::get_socket_security_params().key_password, L"p\u00e9 \U0001F511");
     }
 
-    std::filesystem::remove(tp::join_path(dir_, "quel2cln.ini"));
-    std::filesystem::create_directory(tp::join_path(dir_, "quel2cln.ini"));
-    quel::Settings s;
-    try {
-        quel::load_settings(s, "127.0.0.1", 9000, module_path());
-        FAIL() << "a directory named quel2cln.ini was read as a missing file";
-    } catch (const quel::client_error& error) {
-        EXPECT_STREQ(error.what(), "cannot read quel2cln.ini");
+    // Not a regular file, or too large: refused without waiting on it.
+    namespace fs = std::filesystem;
+    const std::string ini = tp::join_path(dir_, "quel2cln.ini");
+    const std::function<bool()> unreadable[] = {
+        [&] { return fs::create_directory(ini); },
+        [&] { return tp::make_fifo(ini); },
+        [&] { return fs::exists("/dev/zero") && (fs::create_symlink("/dev/zero", ini), true); },
+        [&] {
+            if (!tp::write_file(ini, "[Connect]\nAttempts=7\n")) return false;
+            fs::resize_file(ini, (1u << 20) + 1);  // sparse, beyond the 1 MiB of a settings file
+            return true;
+        },
+    };
+    for (const auto& make : unreadable) {
+        fs::remove_all(ini);
+        if (!make()) continue;  // not on this platform
+        quel::Settings s;
+        try {
+            quel::load_settings(s, "127.0.0.1", 9000, module_path());
+            ADD_FAILURE() << "read as a settings file";
+        } catch (const quel::client_error& error) {
+            EXPECT_STREQ(error.what(), "cannot read quel2cln.ini");
+        }
+        // A host that calls on anyway gets no connection, least of all plain TCP.
+        EXPECT_TRUE(s.security_level < 0 || s.security_level > 2) << s.security_level;
     }
-    // A host that calls on anyway gets no connection, least of all plain TCP.
-    EXPECT_TRUE(s.security_level < 0 || s.security_level > 2) << s.security_level;
+}
+
+// A Level that is there but not a whole number fails the load: the default
+// would be plain TCP. A comment after the number is not part of it.
+TEST_F(LoadSettings, SecurityLevelFailsClosed) {
+    struct Case {
+        const char* line;
+        int level;  // -1: the load fails
+    };
+    const Case cases[] = {
+        {"Level=2 ; verify the host name", 2}, {"Level=1\t# plain", 1}, {"", 0},
+        {"Level=two", -1}, {"Level=2.0", -1}, {"Level=0x2", -1}, {"Level=", -1}, {"Level= ; none", -1},
+    };
+    for (const Case& c : cases) {
+        const std::string ini = std::string("[Advanced]\nSocketTimeout=5000 ; five seconds\n[Security]\n") + c.line + "\n";
+        try {
+            quel::Settings s = load(ini.c_str());
+            EXPECT_EQ(s.security_level, c.level) << c.line;
+            EXPECT_EQ(s.socket_timeout, 5000);
+        } catch (const quel::client_error& error) {
+            EXPECT_EQ(c.level, -1) << c.line;
+            EXPECT_STREQ(error.what(), "invalid security level in quel2cln.ini");
+        }
+    }
 }
 
 }  // namespace

@@ -49,6 +49,34 @@ const char* text_for(int code) noexcept {
 
 namespace {
 
+// The deadline of the call under way (see set_call_deadline).
+bool call_deadline_set = false;
+std::int64_t call_deadline_ms = 0;
+
+}  // namespace
+
+call_timeout::call_timeout() : std::runtime_error(net::call_timeout_text) {}
+
+void set_call_deadline(int milliseconds) noexcept {
+    call_deadline_set = milliseconds > 0;
+    if (call_deadline_set) call_deadline_ms = net::now_ms() + milliseconds;
+}
+
+void clear_call_deadline() noexcept { call_deadline_set = false; }
+
+int call_bounded_wait(int wait_ms) {
+    if (!call_deadline_set) return wait_ms;
+    const std::int64_t left = call_deadline_ms - net::now_ms();
+    if (left <= 0) throw call_timeout();
+    return wait_ms < 0 || wait_ms > left ? static_cast<int>(std::min<std::int64_t>(left, 0x7FFFFFFF)) : wait_ms;
+}
+
+void check_call_deadline() {
+    if (call_deadline_set && call_deadline_ms - net::now_ms() <= 0) throw call_timeout();
+}
+
+namespace {
+
 constexpr std::size_t header_size = 32;
 constexpr std::size_t size_offset = 24;  // the header's data_size field
 
@@ -142,8 +170,11 @@ public:
                 // A wait may report the socket ready while the write still
                 // finds no room: the deadline is checked whatever the wait
                 // said, so that such a wait cannot repeat without end.
-                int left = limit.remaining();
-                if (left == 0 || !stream_->wait(true, left)) return false;
+                int left = call_bounded_wait(limit.remaining());
+                if (left == 0 || !stream_->wait(true, left)) {
+                    check_call_deadline();
+                    return false;
+                }
             }
         }
         return true;
@@ -166,7 +197,8 @@ private:
         if (!ready) limit.start();
         std::size_t got = 0;
         while (got < size) {
-            long count = read_some(buffer + got, size - got, ready ? nullptr : &wait_ms);
+            int bounded_ms = ready ? 0 : call_bounded_wait(wait_ms);
+            long count = read_some(buffer + got, size - got, ready ? nullptr : &bounded_ms);
             if (count == 0) throw net::make_error(socket_code::closed_by_peer);
             if (count > 0) {
                 got += static_cast<std::size_t>(count);
@@ -280,7 +312,7 @@ public:
             } else if (sockets_.empty()) {
                 throw *last_failure_;
             } else {
-                int ready = net::wait_connected(sockets_, wait_ms(now));
+                int ready = net::wait_connected(sockets_, call_bounded_wait(wait_ms(now)));
                 if (ready >= 0 && finished(static_cast<std::size_t>(ready))) return take(ready);
                 if (ready < 0) drop_expired();
             }
@@ -359,18 +391,29 @@ net::handle connect_any(const inet_address& address, int port) {
 
 }  // namespace
 
-std::unique_ptr<IClientSocket> IClientSocket::factory(const inet_address& address, int port,
-                                                      int security_level) {
+void IClientSocket::check_arguments(int port, int security_level) {
     if (port < 1 || port > 65535)
         throw socket_error(socket_code::invalid_argument, net::invalid_port_text);
     if (security_level != 0 && !is_tls_level(security_level))
         throw socket_error(socket_code::invalid_argument, net::unsupported_level_text);
+}
+
+std::unique_ptr<IClientSocket> IClientSocket::factory(const inet_address& address, int port,
+                                                      int security_level) {
+    check_arguments(port, security_level);
     if (address.addresses.empty()) throw net::make_error(socket_code::host_not_found);
 
     net::handle socket = connect_any(address, port);
     if (security_level == 0) return make_client_socket(make_plain_channel(socket));
     // The handshake has a connect limit of its own, after the TCP connect.
-    return make_client_socket(make_tls_channel(socket, address.host, security_level, connect_timeout_ms));
+    int handshake_ms = connect_timeout_ms;
+    try {
+        handshake_ms = call_bounded_wait(connect_timeout_ms);
+    } catch (...) {
+        net::close(socket);
+        throw;
+    }
+    return make_client_socket(make_tls_channel(socket, address.host, security_level, handshake_ms));
 }
 
 int socket_initialize_error_sys_code() {

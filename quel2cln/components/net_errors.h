@@ -43,6 +43,7 @@ inline constexpr char no_recovery_text[] = "name resolution failed";
 inline constexpr char no_data_text[] = "no address for host name";
 inline constexpr char refused_text[] = "connection refused";
 inline constexpr char timed_out_text[] = "connection timed out";
+inline constexpr char call_timeout_text[] = "call timed out";
 inline constexpr char invalid_port_text[] = "invalid port";
 inline constexpr char unsupported_level_text[] = "unsupported security level";
 inline constexpr char not_initialised_text[] = "sockets not initialized";

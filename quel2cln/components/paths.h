@@ -1,6 +1,7 @@
 #pragma once
 // Path helpers and the library's own location.
 
+#include <cstddef>
 #include <string>
 
 #include "components/secret.h"
@@ -38,10 +39,14 @@ std::wstring own_module_path();
 enum class file_status { read, missing, unreadable, not_utf8 };
 
 // Reads a whole file in one go into `contents`, whose blocks are wiped, so
-// no copy of what the file holds is left in freed memory. `missing` when
-// there is no such file; `unreadable` when it exists but cannot be read
-// (access denied, opened by another program without sharing, a directory,
-// a read error).
-file_status read_file(const std::wstring& path, secret_string& contents);
+// no copy of what the file holds is left in freed memory. The file is opened
+// without waiting: a FIFO or device never holds the caller up. `missing`
+// when there is no such file; `unreadable` when it exists but cannot be read
+// (access denied, opened by another program without sharing, not a regular
+// file, more than `max_bytes` long, a read error). `os_error`, when given,
+// gets the system's error code of the failure (0 when there was none, as for
+// a file of the wrong type or size).
+file_status read_file(const std::wstring& path, secret_string& contents, std::size_t max_bytes,
+                      int* os_error = nullptr);
 
 }  // namespace orbl

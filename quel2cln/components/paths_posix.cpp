@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "components/paths.h"
 #include "components/text.h"
 
@@ -45,13 +47,20 @@ struct fd_closer {
     ~fd_closer() { ::close(fd); }
 };
 
-// Reads until end of file; the buffer grows by doubling, each old block
-// wiped by its allocator.
-bool read_all(int fd, std::size_t expected, secret_string& contents) {
-    contents.assign(expected + 1, '\0');
+// Reads until end of file, at most `max_bytes`; the buffer grows by
+// doubling, each old block wiped by its allocator. False for a read error
+// (errno set) or a longer file (errno 0).
+bool read_all(int fd, std::size_t expected, std::size_t max_bytes, secret_string& contents) {
+    contents.assign(std::min(expected, max_bytes) + 1, '\0');
     std::size_t got = 0;
     for (;;) {
-        if (got == contents.size()) contents.resize(contents.size() * 2);
+        if (got == contents.size()) {
+            if (got > max_bytes) {
+                errno = 0;
+                return false;
+            }
+            contents.resize(std::min(contents.size() * 2, max_bytes + 1));
+        }
         ssize_t count = ::read(fd, &contents[got], contents.size() - got);
         if (count == 0) break;
         if (count < 0) {
@@ -66,20 +75,34 @@ bool read_all(int fd, std::size_t expected, secret_string& contents) {
 
 }  // namespace
 
-file_status read_file(const std::wstring& path, secret_string& contents) {
+file_status read_file(const std::wstring& path, secret_string& contents, std::size_t max_bytes,
+                      int* os_error) {
+    int ignored = 0;
+    int& error = os_error ? *os_error : ignored;
+    error = 0;
     contents.clear();
     std::string name = wide_to_utf8(path);
     if (name.empty() || name.find('\0') != std::string::npos) return file_status::unreadable;
+    // Without waiting: opening a FIFO for reading would otherwise wait for a
+    // writer, and some devices wait on open. Neither is read anyway.
     int fd;
     do {
-        fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+        fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return errno == ENOENT ? file_status::missing : file_status::unreadable;
+    if (fd < 0) {
+        error = errno;
+        return error == ENOENT ? file_status::missing : file_status::unreadable;
+    }
     fd_closer closer{fd};
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) return file_status::unreadable;
-    std::size_t expected = S_ISREG(info.st_mode) ? static_cast<std::size_t>(info.st_size) : 4096;
-    if (!read_all(fd, expected, contents)) {
+    if (::fstat(fd, &info) != 0) {
+        error = errno;
+        return file_status::unreadable;
+    }
+    if (!S_ISREG(info.st_mode) || static_cast<unsigned long long>(info.st_size) > max_bytes)
+        return file_status::unreadable;
+    if (!read_all(fd, static_cast<std::size_t>(info.st_size), max_bytes, contents)) {
+        error = errno;
         wipe(contents);
         return file_status::unreadable;
     }

@@ -139,13 +139,25 @@ struct handle_closer {
     ~handle_closer() { ::CloseHandle(handle); }
 };
 
-bool read_all(HANDLE file, secret_string& contents) {
+// False for a read error, or a file longer than `max_bytes` (then with
+// ERROR_FILE_TOO_LARGE).
+bool read_all(HANDLE file, std::size_t max_bytes, secret_string& contents) {
     LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(file, &size) || size.QuadPart < 0 || size.QuadPart >= 0x7FFFFFFF) return false;
+    if (!::GetFileSizeEx(file, &size)) return false;
+    if (size.QuadPart < 0 || static_cast<unsigned long long>(size.QuadPart) > max_bytes) {
+        ::SetLastError(ERROR_FILE_TOO_LARGE);
+        return false;
+    }
     contents.assign(static_cast<std::size_t>(size.QuadPart) + 1, '\0');
     std::size_t got = 0;
     for (;;) {
-        if (got == contents.size()) contents.resize(contents.size() * 2);
+        if (got == contents.size()) {
+            if (got > max_bytes) {
+                ::SetLastError(ERROR_FILE_TOO_LARGE);
+                return false;
+            }
+            contents.resize(std::min(contents.size() * 2, max_bytes + 1));
+        }
         DWORD count = 0;
         DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(contents.size() - got, 1u << 30));
         if (!::ReadFile(file, &contents[got], wanted, &count, nullptr)) return false;
@@ -160,20 +172,28 @@ bool read_all(HANDLE file, secret_string& contents) {
 
 // Opened with every sharing mode, so a program that merely has the file open
 // does not stand in the way; one that holds it without sharing does, and
-// that is reported, not taken for a missing file.
-file_status read_file(const std::wstring& path, secret_string& contents) {
+// that is reported, not taken for a missing file. Only a disk file is read:
+// a pipe, console or device could hold the caller up on every read.
+file_status read_file(const std::wstring& path, secret_string& contents, std::size_t max_bytes,
+                      int* os_error) {
+    int ignored = 0;
+    int& error = os_error ? *os_error : ignored;
+    error = 0;
     contents.clear();
     if (path.empty() || path.find(L'\0') != std::wstring::npos) return file_status::unreadable;
     HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        DWORD error = ::GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? file_status::missing
-                                                                             : file_status::unreadable;
+        DWORD code = ::GetLastError();
+        error = static_cast<int>(code);
+        return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? file_status::missing
+                                                                           : file_status::unreadable;
     }
     handle_closer closer{file};
-    if (!read_all(file, contents)) {
+    if (::GetFileType(file) != FILE_TYPE_DISK) return file_status::unreadable;
+    if (!read_all(file, max_bytes, contents)) {
+        error = static_cast<int>(::GetLastError());
         wipe(contents);
         return file_status::unreadable;
     }

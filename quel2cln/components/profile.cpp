@@ -30,9 +30,20 @@ std::string make_key(std::string_view section, std::string_view key) {
     return result;
 }
 
+// The value without a trailing comment: ";" or "#" at its start or after a
+// blank begins one.
+std::string_view without_comment(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if ((text[i] == ';' || text[i] == '#') && (i == 0 || text[i - 1] == ' ' || text[i - 1] == '\t'))
+            return trim(text.substr(0, i));
+    }
+    return text;
+}
+
 }  // namespace
 
 bool parse_int(std::string_view text, int& value) {
+    text = without_comment(text);
     std::size_t i = 0;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
@@ -55,7 +66,7 @@ profile::profile(const std::wstring& path) {
     // in the process's current directory.
     if (!is_absolute_path(path)) return;
     secret_string bytes;
-    status_ = read_file(path, bytes);
+    status_ = read_file(path, bytes, max_profile_bytes, &os_error_);
     if (status_ != file_status::read) return;
     secret_string text;
     if (text_file_to_utf8(bytes, text)) parse(text);
@@ -75,21 +86,31 @@ void profile::parse(std::string_view text) {
     std::size_t pos = 0;
     if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) pos = 3;
     std::string section;
+    int line_number = 0;
     while (pos < text.size()) {
         std::size_t end = text.find('\n', pos);
         if (end == std::string_view::npos) end = text.size();
         std::string_view line = trim(text.substr(pos, end - pos));
         pos = end + 1;
+        ++line_number;
         if (line.empty() || line[0] == ';' || line[0] == '#') continue;
         if (line[0] == '[') {
             std::size_t close = line.find(']');
-            if (close != std::string_view::npos) section = line.substr(1, close - 1);
+            if (close != std::string_view::npos) {
+                section = line.substr(1, close - 1);
+                std::string name;
+                append_lower(name, trim(section));
+                names_.emplace_back(line_number, std::move(name));
+            }
             continue;
         }
         std::size_t equals = line.find('=');
         if (equals == std::string_view::npos) continue;
         std::string_view value = trim(line.substr(equals + 1));
-        values_.emplace(make_key(section, line.substr(0, equals)), secret_string(value.data(), value.size()));
+        std::string key = make_key(section, line.substr(0, equals));
+        if (values_.find(key) != values_.end()) continue;
+        names_.emplace_back(line_number, key);
+        values_.emplace(std::move(key), secret_string(value.data(), value.size()));
     }
 }
 
@@ -99,9 +120,44 @@ const secret_string* profile::find(const std::string& section, const std::string
 }
 
 int profile::read(const std::string& section, const std::string& key, int def) const {
-    const secret_string* text = find(section, key);
     int value = 0;
-    return text && parse_int(std::string_view(text->data(), text->size()), value) ? value : def;
+    return read_number(section, key, value) == number_status::ok ? value : def;
+}
+
+number_status profile::read_number(const std::string& section, const std::string& key,
+                                   int& value) const {
+    const secret_string* text = find(section, key);
+    if (!text) return number_status::absent;
+    int parsed = 0;
+    if (!parse_int(std::string_view(text->data(), text->size()), parsed)) return number_status::invalid;
+    value = parsed;
+    return number_status::ok;
+}
+
+int profile::line_of(const std::string& section, const std::string& key) const {
+    const std::string name = make_key(section, key);
+    for (const auto& [line, found] : names_)
+        if (found == name) return line;
+    return 0;
+}
+
+std::vector<profile::unknown_name> profile::unknown(const std::vector<std::string>& known) const {
+    auto is_known = [&](const std::string& name) {
+        for (const std::string& k : known)
+            if (k == name) return true;
+        return false;
+    };
+    std::vector<unknown_name> result;
+    for (const auto& [line, name] : names_) {
+        const std::size_t split = name.find('\n');
+        const std::string section = name.substr(0, split);
+        if (split == std::string::npos) {
+            if (!is_known(section)) result.push_back({line, section, {}});
+        } else if ((section.empty() || is_known(section)) && !is_known(name)) {
+            result.push_back({line, section, name.substr(split + 1)});
+        }
+    }
+    return result;
 }
 
 std::wstring profile::read_wstr(const std::string& section, const std::string& key,

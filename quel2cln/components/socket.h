@@ -55,6 +55,26 @@ socket_security_param get_socket_security_params();
 // Counts the calls of set_socket_security_params: what was built from the
 // parameters stays valid while this number stays the same.
 std::uint64_t socket_security_params_load();
+// Counts the calls of set_socket_security_params that changed a file name
+// or the password: a connection made before such a change was made with
+// other parameters.
+std::uint64_t socket_security_params_changes();
+
+// A bound on the whole of one call of the library: every wait of the socket
+// layer (connecting, sending, receiving, the pause between tries) ends by
+// then. While it is set, a wait that reaches it throws call_timeout.
+class call_timeout : public std::runtime_error {
+public:
+    call_timeout();
+};
+// Sets the deadline `milliseconds` from now; 0 or below: no deadline.
+void set_call_deadline(int milliseconds) noexcept;
+void clear_call_deadline() noexcept;
+// `wait_ms` (negative: no limit) cut to what is left until the deadline;
+// throws call_timeout when the deadline has passed.
+int call_bounded_wait(int wait_ms);
+// Throws call_timeout when the deadline has passed.
+void check_call_deadline();
 
 // Every address a host resolved to, in the order to try them, and the host
 // text it was resolved from. Each address is a platform socket address
@@ -113,6 +133,9 @@ public:
     // order. Failure throws socket_error.
     static std::unique_ptr<IClientSocket> factory(const inet_address& address, int port,
                                                   int security_level);
+    // Throws the socket_error factory would throw for a port or security
+    // level it never accepts.
+    static void check_arguments(int port, int security_level);
 };
 
 // Plain wait, not cut short by signals or queued calls.

@@ -76,9 +76,14 @@ socket_error tls_error(const char* text, const std::string& reason) {
     throw tls_error(text, tls_reason());
 }
 
+// The most a PEM file of the settings may hold.
+constexpr std::size_t max_pem_bytes = 16u << 20;
+
 void read_or_fail(const std::wstring& path, secret_string& contents, const char* text) {
-    if (read_file(path, contents) != file_status::read) {
+    int os_error = 0;
+    if (read_file(path, contents, max_pem_bytes, &os_error) != file_status::read) {
         wipe(contents);
+        quel::trace::file_failure(text, path, os_error);
         throw socket_error(net::tls_failure, text);
     }
 }
@@ -229,15 +234,16 @@ public:
     }
 
     void trace_session() {
-        std::string subject = "none";
+        char subject[512] = "none";
         if (X509* peer = SSL_get_peer_certificate(ssl_.get())) {
-            char name[512];
-            if (X509_NAME_oneline(X509_get_subject_name(peer), name, sizeof name)) subject = name;
+            if (!X509_NAME_oneline(X509_get_subject_name(peer), subject, sizeof subject))
+                std::strcpy(subject, "none");
             X509_free(peer);
         }
-        quel::trace::write("tls", std::string(" protocol=") + SSL_get_version(ssl_.get()) +
-                                      " cipher=" + SSL_get_cipher_name(ssl_.get()) +
-                                      quel::trace::text_field("subject", subject));
+        quel::trace::line("tls", [&] {
+            return std::string(" protocol=") + SSL_get_version(ssl_.get()) +
+                   " cipher=" + SSL_get_cipher_name(ssl_.get()) + quel::trace::text_field("subject", subject);
+        });
     }
 
     long read(char* buffer, std::size_t size) override {
@@ -323,8 +329,10 @@ private:
                 throw handshake_error();
             }
             std::int64_t left = std::max<std::int64_t>(deadline - net::now_ms(), 0);
-            if (!net::wait(socket_, error == SSL_ERROR_WANT_WRITE, static_cast<int>(left)))
+            if (!net::wait(socket_, error == SSL_ERROR_WANT_WRITE, call_bounded_wait(static_cast<int>(left)))) {
+                check_call_deadline();
                 throw net::make_error(socket_code::timed_out);
+            }
         }
         connected_ = true;
     }

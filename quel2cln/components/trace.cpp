@@ -17,7 +17,6 @@ bool enabled = false;
 
 namespace {
 
-constexpr std::size_t max_text_bytes = 200;
 bool noted = false;
 
 void note_once(const std::string& text) {
@@ -74,7 +73,12 @@ std::int64_t now_ms() {
         .count();
 }
 
-void write(const char* event, const std::string& details) {
+bool named_by_environment() {
+    std::wstring ignored;
+    return orbl::trace_sink::environment("QUEL2CLN_TRACE", ignored);
+}
+
+void write(const char* event, const std::string& details) noexcept {
     if (!detail::enabled) return;
     try {
         std::string line = orbl::trace_sink::timestamp() + " " +
@@ -87,20 +91,42 @@ void write(const char* event, const std::string& details) {
     stop();
 }
 
-std::string text_field(const char* name, const std::string& value) {
+void append_escaped(std::string& out, std::string_view value) {
+    for (char c : value) escape(out, static_cast<unsigned char>(c));
+}
+
+std::string text_field(const char* name, std::string_view value) {
     std::string out = std::string(" ") + name + "[" + std::to_string(value.size()) + "]=\"";
-    const std::size_t shown = value.size() < max_text_bytes ? value.size() : max_text_bytes;
-    for (std::size_t i = 0; i < shown; ++i) escape(out, static_cast<unsigned char>(value[i]));
+    append_escaped(out, value.substr(0, max_text_bytes));
     out += '"';
-    if (shown < value.size()) out += "...";
+    if (value.size() > max_text_bytes) out += "...";
     return out;
 }
 
 std::string address_fields(const orbl::inet_address& address, int port) {
-    std::string out = " host=" + wide_to_utf8(address.host) + " address=";
+    std::string out = text_field("host", wide_to_utf8(address.host)) + " address=";
     for (std::size_t i = 0; i < address.addresses.size(); ++i)
         out += (i > 0 ? "," : "") + orbl::trace_sink::numeric_address(address.addresses[i]);
     return out + " port=" + std::to_string(port);
+}
+
+void file_failure(const char* what, const std::wstring& path, int os_error) noexcept {
+    line("file-error", [&] {
+        return text_field("error", what) + text_field("path", wide_to_utf8(path)) +
+               " os_error=" + std::to_string(os_error);
+    });
+}
+
+std::string bytes_field(const char* data, std::size_t size) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out = " bytes[" + std::to_string(size) + "]=";
+    for (std::size_t i = 0; i < size && i < 32; ++i) {
+        const auto byte = static_cast<unsigned char>(data[i]);
+        out += digits[byte >> 4];
+        out += digits[byte & 15];
+    }
+    if (size > 32) out += "...";
+    return out;
 }
 
 }  // namespace quel::trace

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "components/socket.h"
@@ -31,15 +32,44 @@ void stop();
 
 // Milliseconds of a steady clock, for durations.
 std::int64_t now_ms();
-// Appends "<time> <pid> <event> <details>" as one whole line.
-void write(const char* event, const std::string& details);
+// True when QUEL2CLN_TRACE is set (even empty): it then names the trace.
+bool named_by_environment();
+
+// Appends "<time> <pid> <event> <details>" as one whole line. A trace that
+// cannot be written, or no memory for the line, turns the trace off.
+void write(const char* event, const std::string& details) noexcept;
+// As write, with the details built by `build()` only while the trace is on,
+// and inside the trace's own error handling: building a line never makes
+// the caller fail.
+template <typename Build>
+void line(const char* event, Build&& build) noexcept {
+    if (!on()) return;
+    try {
+        write(event, build());
+    } catch (...) {
+        stop();  // no memory for the line: the trace goes rather than the call
+    }
+}
+
+// Most bytes of one text shown on a line.
+constexpr std::size_t max_text_bytes = 200;
 
 // ` name[length]="text"`: the text escaped (\", \\, \n, \r, \t, \xHH for
-// other bytes outside printable ASCII) and cut at 200 bytes, marked "...".
-std::string text_field(const char* name, const std::string& value);
+// other bytes outside printable ASCII) and cut at max_text_bytes, marked
+// "...".
+std::string text_field(const char* name, std::string_view value);
+// Appends the escaped bytes of `value` to `out`.
+void append_escaped(std::string& out, std::string_view value);
 
-// " address=A,B port=P": the addresses a host name resolved to.
+// " host="name" address=A,B port=P": the addresses a host name resolved to.
 std::string address_fields(const orbl::inet_address& address, int port);
+
+// A file that could not be read: what it is for (its error text), its
+// resolved path and the system's error code (0: the file was there but of
+// the wrong type or size).
+void file_failure(const char* what, const std::wstring& path, int os_error) noexcept;
+// " bytes=hex": at most the first 32 of `size` bytes, for a frame fault.
+std::string bytes_field(const char* data, std::size_t size);
 
 }  // namespace quel::trace
 

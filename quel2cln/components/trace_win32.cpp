@@ -19,7 +19,16 @@ bool open(const std::wstring& path) {
     file = ::CreateFileW(path.c_str(), FILE_APPEND_DATA,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    return file != INVALID_HANDLE_VALUE;
+    if (file == INVALID_HANDLE_VALUE) return false;
+    // A disk file, or a character device (the console, NUL). A pipe is
+    // refused: writing to it waits for its reader, and no write of the
+    // trace may hold up a call.
+    const DWORD type = ::GetFileType(file);
+    if (type != FILE_TYPE_DISK && type != FILE_TYPE_CHAR) {
+        close();
+        return false;
+    }
+    return true;
 }
 
 void close() {

@@ -19,15 +19,24 @@ std::unique_ptr<Connection> try_once(const Settings& settings, const orbl::inet_
     return std::make_unique<Connection>(std::move(socket));
 }
 
-void trace_try(const orbl::inet_address& address, int port, const std::string& outcome,
+void trace_try(const orbl::inet_address& address, int port, int code, const char* outcome,
                std::int64_t started) {
-    trace::write("connect", trace::address_fields(address, port) + trace::text_field("outcome", outcome) +
-                                " ms=" + std::to_string(trace::now_ms() - started));
+    trace::line("connect", [&] {
+        return trace::address_fields(address, port) + " code=" + std::to_string(code) +
+               trace::text_field("outcome", outcome) + " ms=" + std::to_string(trace::now_ms() - started);
+    });
 }
 
 }  // namespace
 
 std::unique_ptr<Connection> connect(const Settings& settings, const connect_env& env) {
+    // A port or level the socket layer never accepts fails at once, before
+    // any try or pause.
+    try {
+        orbl::IClientSocket::check_arguments(settings.port, settings.security_level);
+    } catch (const orbl::socket_error& error) {
+        throw client_error(error.what());
+    }
     std::wstring host;
     orbl::char_to_wide(settings.host, host, orbl::text_encoding{});
     // Resolved once for all tries; a failure here passes straight out.
@@ -36,17 +45,22 @@ std::unique_ptr<Connection> connect(const Settings& settings, const connect_env&
 
     std::string last_failure;
     for (int attempt = 0; attempt < settings.attempts; ++attempt) {
-        if (attempt > 0) env.sleep(settings.pause);
+        if (attempt > 0) {
+            env.sleep(orbl::call_bounded_wait(settings.pause));
+            orbl::check_call_deadline();
+        }
         const std::int64_t started = trace::on() ? trace::now_ms() : 0;
         try {
             auto connection = try_once(settings, address, env);
-            if (trace::on()) trace_try(address, settings.port, "ok", started);
+            trace_try(address, settings.port, 0, "ok", started);
             return connection;
         } catch (const orbl::socket_error& error) {
+            trace_try(address, settings.port, error.code(), error.what(), started);
             last_failure = error.what();
-            if (trace::on()) trace_try(address, settings.port, last_failure, started);
         }
     }
+    // Tries cut short by the call's deadline are reported as such.
+    orbl::check_call_deadline();
     throw client_error(last_failure);
 }
 

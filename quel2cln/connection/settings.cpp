@@ -2,23 +2,19 @@
 
 #include <algorithm>
 #include <climits>
+#include <vector>
 
 #include "components/paths.h"
 #include "components/profile.h"
 #include "components/net_errors.h"
 #include "components/socket.h"
+#include "components/text.h"
+#include "components/trace.h"
 #include "protocol/errors.h"
 
 namespace quel {
 
 namespace {
-
-std::wstring resolve_path(const std::wstring& module_dir, const std::wstring& value) {
-    std::wstring result;
-    if (!orbl::get_absolute_path(module_dir, value, result) && !orbl::is_relative_path(value))
-        throw client_error(ini_bad_path_text);
-    return result;
-}
 
 // No security level has this number (they are 0, 1 and 2).
 constexpr int unusable_level = INT_MIN;
@@ -28,44 +24,122 @@ struct wiped_params : orbl::socket_security_param {
     ~wiped_params() { orbl::wipe(key_password); }
 };
 
+// The sections and keys the library reads, in lower case.
+const std::vector<std::string>& known_names() {
+    static const std::vector<std::string> names = {
+        "connect",  "connect\nattempts",      "connect\npause",       "security",
+        "security\nlevel",  "security\ncertfile", "security\nkeyfile", "security\ncafile",
+        "security\nkeypswd", "advanced", "advanced\nsockettimeout", "advanced\ntailtimeout",
+        "advanced\ntracefile", "advanced\ncalltimeout"};
+    return names;
+}
+
+class settings_file {
+public:
+    explicit settings_file(const std::wstring& module_dir) : dir_(module_dir) {}
+
+    // Opens the file beside the module; throws when it exists but cannot be
+    // read.
+    void open() {
+        std::wstring name(ini_file_name, ini_file_name + std::char_traits<char>::length(ini_file_name));
+        std::wstring path;
+        orbl::get_absolute_path(dir_, name, path);
+        ini_ = orbl::profile(path);
+        if (ini_.status() == orbl::file_status::unreadable) {
+            trace::file_failure(ini_unreadable_text, path, ini_.os_error());
+            throw client_error(ini_unreadable_text);
+        }
+        if (ini_.status() == orbl::file_status::not_utf8) {
+            trace::file_failure(ini_not_utf8_text, path, 0);
+            throw client_error(ini_not_utf8_text);
+        }
+    }
+
+    const orbl::profile& ini() const { return ini_; }
+
+    // A file name of the settings made absolute against the module's
+    // directory; false for one that depends on the current drive.
+    bool path(const char* section, const char* key, std::wstring& out) const {
+        return orbl::get_absolute_path(dir_, ini_.read_wstr(section, key, L""), out) ||
+               orbl::is_relative_path(out);
+    }
+    std::wstring path_or_fail(const char* section, const char* key) const {
+        std::wstring out;
+        if (!path(section, key, out)) fail(section, key, ini_bad_path_text);
+        return out;
+    }
+
+    [[noreturn]] void fail(const char* section, const char* key, const char* text) const {
+        trace::line("invalid-setting", [&] {
+            return std::string(" section=") + section + " key=" + key +
+                   " line=" + std::to_string(ini_.line_of(section, key));
+        });
+        throw client_error(text);
+    }
+
+    void warn_unknown() const {
+        if (!trace::on()) return;
+        for (const auto& name : ini_.unknown(known_names())) {
+            trace::line("warning", [&] {
+                return std::string(name.key.empty() ? " unknown section" : " unknown key") +
+                       " line=" + std::to_string(name.line) + trace::text_field("section", name.section) +
+                       (name.key.empty() ? std::string() : trace::text_field("key", name.key));
+            });
+        }
+    }
+
+private:
+    std::wstring dir_;
+    orbl::profile ini_{std::wstring()};
+};
+
 }  // namespace
 
 void load_settings(Settings& settings, const std::string& host, int port,
                    const std::wstring& module_path) {
     settings.module_dir = orbl::extract_dir(module_path);
-    settings.host = host;
-    settings.port = port;
-    if (orbl::socket_initialize_error_sys_code() != 0) throw client_error(orbl::net::not_initialised_text);
+    settings.host = host.empty() ? "localhost" : host;
+    settings.port = port <= 0 ? 85 : port;
     // Until the file has been read in full, the level is one no connection
     // accepts: a host that calls on after a failed load must not get plain
     // TCP from the defaults, or an earlier load's files with a new server.
     settings.security_level = unusable_level;
+    // Until the file names a trace, only QUEL2CLN_TRACE gets what fails.
+    trace::start(trace::choose_file(std::wstring()));
+    if (orbl::socket_initialize_error_sys_code() != 0) throw client_error(orbl::net::not_initialised_text);
     // Without its own directory the library would read some other
     // quel2cln.ini (the current directory's), which may turn TLS off.
     if (settings.module_dir.empty()) throw client_error(module_path_unknown_text);
 
-    std::wstring ini_name(ini_file_name, ini_file_name + std::char_traits<char>::length(ini_file_name));
-    orbl::profile ini(resolve_path(settings.module_dir, ini_name));
-    if (ini.status() == orbl::file_status::unreadable) throw client_error(ini_unreadable_text);
-    if (ini.status() == orbl::file_status::not_utf8) throw client_error(ini_not_utf8_text);
+    settings_file file(settings.module_dir);
+    file.open();
+    const orbl::profile& ini = file.ini();
+    std::wstring trace_file;
+    const bool trace_path_ok = file.path("Advanced", "TraceFile", trace_file);
+    if (!trace::named_by_environment() && trace_path_ok) trace::start(trace_file);
+    file.warn_unknown();
+
     settings.attempts = ini.read("Connect", "Attempts", 3);
     settings.pause = ini.read("Connect", "Pause", 3000);
-    int security_level = ini.read("Security", "Level", 0);
+    // The level is never guessed: a value that is not a whole number could
+    // only fall back to plain TCP.
+    int security_level = 0;
+    if (ini.read_number("Security", "Level", security_level) == orbl::number_status::invalid)
+        file.fail("Security", "Level", invalid_level_text);
 
     wiped_params security;
-    security.cert_file = resolve_path(settings.module_dir, ini.read_wstr("Security", "CertFile", L""));
-    security.key_file = resolve_path(settings.module_dir, ini.read_wstr("Security", "KeyFile", L""));
-    security.ca_file = resolve_path(settings.module_dir, ini.read_wstr("Security", "CAFile", L""));
+    security.cert_file = file.path_or_fail("Security", "CertFile");
+    security.key_file = file.path_or_fail("Security", "KeyFile");
+    security.ca_file = file.path_or_fail("Security", "CAFile");
     security.key_password = ini.read_secret("Security", "KeyPswd");
+    settings.trace_file = file.path_or_fail("Advanced", "TraceFile");
     orbl::set_socket_security_params(security);
     settings.security_level = security_level;
 
     settings.socket_timeout = ini.read("Advanced", "SocketTimeout", 1000);
     settings.tail_timeout = ini.read("Advanced", "TailTimeout", 10000);
-    settings.trace_file = resolve_path(settings.module_dir, ini.read_wstr("Advanced", "TraceFile", L""));
+    settings.call_timeout = ini.read("Advanced", "CallTimeout", 0);
 
-    if (settings.host.empty()) settings.host = "localhost";
-    if (settings.port <= 0) settings.port = 85;
     settings.attempts = std::clamp(settings.attempts, 1, 10);
     settings.pause = std::clamp(settings.pause, 0, 60000);
 }

@@ -55,6 +55,11 @@ public:
 
 template <typename Try>
 bool ClientContext::run_call(Try&& attempt_once) noexcept {
+    // CallTimeout bounds the whole call, resends included.
+    struct deadline {
+        explicit deadline(int ms) noexcept { orbl::set_call_deadline(ms); }
+        ~deadline() { orbl::clear_call_deadline(); }
+    } bound(settings.call_timeout);
     for (int attempt = 0;; ++attempt) {
         try {
             clear_last_error();
@@ -62,6 +67,12 @@ bool ClientContext::run_call(Try&& attempt_once) noexcept {
             return true;
         } catch (const orbl::socket_error& error) {
             if (!retry_after_socket_error(attempt, error)) return false;
+        } catch (const orbl::call_timeout& error) {
+            // The exchange stopped at an unknown point: the connection is
+            // out of step.
+            drop_connection();
+            set_last_error(error.what());
+            return false;
         } catch (const std::exception& error) {
             set_last_error(error.what());
             return false;

@@ -27,7 +27,7 @@ QM2_API bool QM2_CALL qm2_Init(const char* host, int port) {
 }
 
 QM2_API bool QM2_CALL qm2_Done(void) {
-    if (quel::trace::on()) quel::trace::write("done", std::string());
+    quel::trace::line("done", [] { return std::string(); });
     context.clear_last_error();
     context.drop_connection();
     // Done before an unload gives the socket layer back here, outside the

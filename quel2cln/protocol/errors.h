@@ -11,6 +11,7 @@ inline constexpr char module_path_unknown_text[] = "cannot find the library's ow
 inline constexpr char ini_unreadable_text[] = "cannot read quel2cln.ini";
 inline constexpr char ini_not_utf8_text[] = "quel2cln.ini is not utf-8 text";
 inline constexpr char ini_bad_path_text[] = "file path in quel2cln.ini depends on the current drive";
+inline constexpr char invalid_level_text[] = "invalid security level in quel2cln.ini";
 inline constexpr char invalid_field_list_text[] = "invalid field list format";
 inline constexpr char invalid_lock_mode_text[] = "invalid lock mode";
 inline constexpr char unexpected_message_text[] = "unexpected message";

@@ -11,7 +11,16 @@ namespace quel {
 void next_message(orbl::IClientSocket& socket, Message& message) {
     // No limit of its own: a server may answer after several socket
     // time-outs. A dead peer ends the wait with a socket error.
-    while (!message.receive(socket)) {
+    try {
+        while (!message.receive(socket)) {
+        }
+    } catch (const msg_error& error) {
+        // What came back, for support: a web server's "HTTP/1.1" shows.
+        trace::line("frame-fault", [&] {
+            const std::vector<char>& bytes = message.bytes();
+            return trace::text_field("error", error.what()) + trace::bytes_field(bytes.data(), bytes.size());
+        });
+        throw;
     }
     if (trace::on()) trace::answer(message);
 }

@@ -49,15 +49,51 @@ public:
         if (left_ < 4) return truncated();
         const std::uint32_t n = get_u32(data_);
         if (left_ - 4 < n) return truncated();
-        out += text_field(name, std::string(data_ + 4, n));
+        out += text_field(name, std::string_view(data_ + 4, n));
         data_ += 4 + n;
         left_ -= 4 + n;
         return true;
+    }
+    // The `count` name and value pairs of a field list, shown as one text
+    // "name:value,name:value" that is cut like any other: its full length
+    // is counted, only its start is copied.
+    void field_list(std::uint32_t count) {
+        std::string shown;
+        std::size_t length = 0;
+        bool whole = true;
+        auto add = [&](std::string_view part) {
+            length += part.size();
+            if (shown.size() < max_text_bytes) shown.append(part.substr(0, max_text_bytes - shown.size()));
+        };
+        for (std::uint32_t i = 0; i < count && whole; ++i) {
+            if (i > 0) add(",");
+            std::string_view name, value;
+            whole = piece(name) && piece(value);
+            add(name);
+            if (whole) {
+                add(":");
+                add(value);
+            }
+        }
+        out += " fields[" + std::to_string(length) + "]=\"";
+        append_escaped(out, shown);
+        out += '"';
+        if (length > shown.size()) out += "...";
+        if (!whole) truncated();
     }
 
     std::string out;
 
 private:
+    // One length-prefixed text, taken without a copy.
+    bool piece(std::string_view& text) {
+        if (left_ < 4 || left_ - 4 < get_u32(data_)) return false;
+        const std::uint32_t n = get_u32(data_);
+        text = std::string_view(data_ + 4, n);
+        data_ += 4 + n;
+        left_ -= 4 + n;
+        return true;
+    }
     bool take(std::size_t n) {
         if (left_ < n) return truncated();
         data_ += n;
@@ -104,10 +140,8 @@ std::string request_fields(int type, const char* data, std::size_t size) {
         r.text("text1") && r.text("text2") && r.text("text3");
         break;
     case CalcAutoInc:
-        if (r.text("text1") && r.text("text2") && r.text("text3") && r.u32("count", count)) {
-            std::uint32_t i = 0;
-            while (i++ < count && r.text("name") && r.text("value")) continue;
-        }
+        if (r.text("text1") && r.text("text2") && r.text("text3") && r.u32("count", count))
+            r.field_list(count);
         break;
     case SaveResult:
         r.text("text1") && r.text("text2") && r.text("text3") && r.text("text4") && r.text("text5");
@@ -140,19 +174,22 @@ std::string answer_fields(int request_type, int lock_mode, int type, const char*
 
 void request(const IMessage& message, int type) {
     pending.type = type;
-    pending.lock_mode = type == Lock ? lock_mode_of(bytes(message), size(message)) : 0;
+    pending.lock_mode = 0;
     pending.sent_ms = now_ms();
-    write("request", std::string(" type=") + type_name(type) + " size=" +
-                         std::to_string(size(message)) +
-                         request_fields(type, bytes(message), size(message)));
+    line("request", [&] {
+        if (type == Lock) pending.lock_mode = lock_mode_of(bytes(message), size(message));
+        return std::string(" type=") + type_name(type) + " size=" + std::to_string(size(message)) +
+               request_fields(type, bytes(message), size(message));
+    });
 }
 
 void answer(const IMessage& message) {
     const int type = message.get_type();
-    write(type == ErrorReply ? "error-reply" : "reply",
-          std::string(" type=") + type_name(type) + " size=" + std::to_string(size(message)) +
-              answer_fields(pending.type, pending.lock_mode, type, bytes(message), size(message)) +
-              " ms=" + std::to_string(now_ms() - pending.sent_ms));
+    line(type == ErrorReply ? "error-reply" : "reply", [&] {
+        return std::string(" type=") + type_name(type) + " size=" + std::to_string(size(message)) +
+               answer_fields(pending.type, pending.lock_mode, type, bytes(message), size(message)) +
+               " ms=" + std::to_string(now_ms() - pending.sent_ms);
+    });
 }
 
 }  // namespace quel::trace

@@ -12,7 +12,7 @@ int main(void) {
         fputs("qm2_Init failed or qm2_ExecSQL reached port 70000\n", stderr);
         return 1;
     }
-    if (!qm2_LastError(text, sizeof text - 1) || strcmp(text, "invalid port") != 0) {
+    if (!qm2_LastError(text, QM2_TEXT_LENGTH(sizeof text)) || strcmp(text, "invalid port") != 0) {
         fprintf(stderr, "unexpected last error: %s\n", text);
         return 1;
     }

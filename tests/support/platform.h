@@ -56,6 +56,13 @@ bool copy_file(const std::string& from, const std::string& to);
 bool write_file(const std::string& path, const std::string& contents);
 std::string join_path(const std::string& dir, const std::string& name);
 
+// A FIFO at `path`; false where the platform has none (Windows).
+bool make_fifo(const std::string& path);
+// Opens the FIFO at `path` for reading without waiting for a writer; -1 on
+// failure. close_fd closes it.
+int open_fifo_reader(const std::string& path);
+void close_fd(int fd);
+
 // Runs a command and returns what it printed on standard output; false when
 // it could not be started or did not exit with 0.
 bool run_command(const std::string& command, std::string& output);

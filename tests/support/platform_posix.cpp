@@ -2,9 +2,11 @@
 
 #include <arpa/inet.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -191,6 +193,12 @@ bool run_command(const std::string& command, std::string& output) {
     int status = ::pclose(pipe);
     return status == 0;
 }
+
+bool make_fifo(const std::string& path) { return ::mkfifo(path.c_str(), 0600) == 0; }
+
+int open_fifo_reader(const std::string& path) { return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }
+
+void close_fd(int fd) { ::close(fd); }
 
 void set_environment(const char* name, const char* value) {
     if (value) ::setenv(name, value, 1);

@@ -226,6 +226,12 @@ bool run_command(const std::string& command, std::string& output) {
     return ::_pclose(pipe) == 0;
 }
 
+bool make_fifo(const std::string&) { return false; }
+
+int open_fifo_reader(const std::string&) { return -1; }
+
+void close_fd(int) {}
+
 void set_environment(const char* name, const char* value) { ::SetEnvironmentVariableA(name, value); }
 
 }  // namespace test_platform

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -193,16 +194,24 @@ TEST_F(TlsEndToEnd, ServerDemandingACertificateRefusesAClientWithout) {
 }
 
 TEST_F(TlsEndToEnd, UnreadableCaFile) {
-    const char* cases[] = {"missing.pem", "client_plain.key"};
+    // Also what is not a regular file, and a file above 16 MiB: neither is
+    // read, nor waited on.
+    const std::string dir = tp::make_temp_dir();
+    const std::string fifo = tp::join_path(dir, "fifo.pem"), big = tp::join_path(dir, "big.pem");
+    ASSERT_TRUE(tp::copy_file(file("ca.pem"), big));
+    std::filesystem::resize_file(big, (16u << 20) + 1);
+    std::vector<std::string> cases = {file("missing.pem"), file("client_plain.key"), big};
+    if (tp::make_fifo(fifo)) cases.insert(cases.end(), {fifo, "/dev/zero"});
     TlsFront front(server.port(), pki().server);
     ASSERT_TRUE(front.ok());
-    for (const char* ca : cases) {
+    for (const std::string& ca : cases) {
         SCOPED_TRACE(ca);
-        load({1, file(ca)}, "127.0.0.1", front.port());
+        load({1, ca}, "127.0.0.1", front.port());
         std::string error = exec();
         EXPECT_EQ(error.substr(0, 19), "cannot read CA file") << error;
     }
     EXPECT_EQ(front.handshakes(), 0);
+    tp::remove_tree(dir);
 }
 
 TEST_F(TlsEndToEnd, RelativeFileNamesAreTakenFromTheLibraryDirectory) {

@@ -84,7 +84,7 @@ static void check(int passed, const char* what) {
 /* The last error text, or "<none>". */
 static const char* last_error(void) {
     static char buffer[1024];
-    if (!LastError(buffer, sizeof buffer - 1)) return "<none>";
+    if (!LastError(buffer, QM2_TEXT_LENGTH(sizeof buffer))) return "<none>";
     return buffer;
 }
 

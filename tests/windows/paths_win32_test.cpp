@@ -1,5 +1,7 @@
 // Windows paths: where quel2cln.ini and the certificate files are looked for,
 // given the DLL's own path.
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -79,6 +81,20 @@ TEST(PathsWin32, LongJoinsTakeTheExtendedForm) {
          L"\\\\?\\UNC\\srv\\share\\certificates\\ca.pem"},
     };
     for (const Case& c : cases) EXPECT_EQ(orbl::join_path(c.base, c.file), c.expected) << c.file;
+}
+
+// Only a disk file is read: a pipe or a device could hold the caller up on
+// every read, and neither holds settings.
+TEST(PathsWin32, OnlyDiskFilesAreRead) {
+    const std::wstring pipe = L"\\\\.\\pipe\\quel2cln-read-" + std::to_wstring(::GetCurrentProcessId());
+    HANDLE server = ::CreateNamedPipeW(pipe.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1,
+                                       4096, 4096, 0, nullptr);
+    ASSERT_NE(server, INVALID_HANDLE_VALUE);
+    for (const std::wstring& path : {pipe, std::wstring(L"NUL")}) {
+        orbl::secret_string contents;
+        EXPECT_EQ(orbl::read_file(path, contents, 1u << 20), orbl::file_status::unreadable);
+    }
+    ::CloseHandle(server);
 }
 
 }  // namespace
