@@ -4,12 +4,10 @@
 #include <limits>
 #include <stdexcept>
 
-#include "protocol/errors.h"
-
 namespace orbl {
 
 void fixed_serialize::too_big() {
-    throw std::length_error(quel::frame_text::too_big);
+    throw std::length_error(serializer_text::too_big);
 }
 
 namespace {
@@ -24,7 +22,7 @@ void put_u32(std::vector<char>& out, std::uint32_t value) {
 
 out_serialize& out_serialize::operator<<(std::string_view value) {
     if (value.size() > std::numeric_limits<std::uint32_t>::max())
-        throw std::length_error(quel::frame_text::too_big);
+        throw std::length_error(serializer_text::too_big);
     put_u32(out_, static_cast<std::uint32_t>(value.size()));
     out_.insert(out_.end(), value.begin(), value.end());
     return *this;
@@ -57,7 +55,7 @@ std::size_t in_serialize::remaining() const {
 }
 
 const char* in_serialize::take(std::size_t count) const {
-    if (count > remaining()) throw std::runtime_error(quel::frame_text::truncated);
+    if (count > remaining()) throw std::runtime_error(serializer_text::truncated);
     const char* at = pos_ + offset_;
     offset_ += count;
     return at;

@@ -14,6 +14,13 @@
 
 namespace orbl {
 
+// The serializer's own failures. The frame reports them to the host in the
+// same words (protocol/errors.h refers to these).
+namespace serializer_text {
+inline constexpr char too_big[] = "message data too big";
+inline constexpr char truncated[] = "message data truncated";
+}  // namespace serializer_text
+
 // Something that can append its collected bytes to a buffer.
 class serialize_base {
 public:
