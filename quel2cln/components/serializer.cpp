@@ -23,8 +23,9 @@ void put_u32(std::vector<char>& out, std::uint32_t value) {
 out_serialize& out_serialize::operator<<(std::string_view value) {
     if (value.size() > std::numeric_limits<std::uint32_t>::max())
         throw std::length_error(serializer_text::too_big);
-    put_u32(out_, static_cast<std::uint32_t>(value.size()));
-    out_.insert(out_.end(), value.begin(), value.end());
+    const std::size_t at = out_.size();
+    out_.resize(at + 4 + value.size());
+    put_text(out_.data() + at, value);
     return *this;
 }
 
@@ -77,9 +78,11 @@ const in_serialize& in_serialize::operator>>(int& value) const {
 }
 
 const in_serialize& in_serialize::operator>>(std::string& value) const {
-    std::uint32_t length = read_u32_le(take(4));
-    const char* at = take(length);
-    value.assign(at, length);
+    const char* at = pos_ + offset_;
+    std::string_view text;
+    if (!take_text(at, end_, text)) throw std::runtime_error(serializer_text::truncated);
+    offset_ = static_cast<std::size_t>(at - pos_);
+    value.assign(text.data(), text.size());
     return *this;
 }
 
