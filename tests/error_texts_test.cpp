@@ -1,6 +1,8 @@
 // The texts a host can see are a contract: the README's table "Errors a host
 // can see" lists exactly the constants of the two tables of texts, in their
-// order, and no other source file spells one of them out again.
+// order, and no other source file spells one of them out again. Its table of
+// settings shows the keys the library reads, in order, with their defaults
+// and bounds.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -11,6 +13,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "connection/settings.h"
 
 namespace {
 
@@ -81,6 +85,31 @@ TEST(ErrorTexts, NoOtherSourceSpellsOneOut) {
         for (const std::string& t : defined)
             EXPECT_EQ(text.find("\"" + t + "\""), std::string::npos) << t << " in " << path;
     }
+}
+
+// "Section | Key | Default | Bounds" as the README writes a key.
+std::string row_of(const quel::SettingKey& key) {
+    using K = quel::SettingKey;
+    const std::string bounds = key.kind == K::bounded ? std::to_string(key.low) + " to " + std::to_string(key.high)
+                               : key.kind == K::number ? "none; 0 or below: no limit"
+                                                       : "\xE2\x80\x94";  // an em dash
+    return std::string(key.section) + " | " + key.key + " | " +
+           (key.kind == K::text ? "empty" : std::to_string(key.fallback)) + " | " + bounds;
+}
+
+TEST(SettingsTable, TheReadmeListsEveryKeyWithItsDefaultAndBounds) {
+    std::vector<std::string> expected, listed;
+    for (const quel::SettingKey* key : quel::ini_key::all) expected.push_back(row_of(*key));
+    std::istringstream readme(read_text(source_dir / "README.md"));
+    bool inside = false;
+    for (std::string line; std::getline(readme, line);) {
+        if (line.rfind("## ", 0) == 0) inside = line.find("quel2cln.ini") != std::string::npos;
+        if (!inside || line.rfind("| ", 0) != 0 || line.rfind("| Section", 0) == 0) continue;
+        std::size_t end = 0;  // the end of the fourth cell
+        for (int cell = 0; cell < 4 && end != std::string::npos; ++cell) end = line.find(" |", end + 1);
+        listed.push_back(line.substr(2, end - 2));
+    }
+    EXPECT_EQ(listed, expected);
 }
 
 }  // namespace
