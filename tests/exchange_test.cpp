@@ -44,6 +44,10 @@ void operator delete(void* block) noexcept {
     std::free(start);
 }
 void operator delete(void* block, std::size_t) noexcept { operator delete(block); }
+// Arrays too: a sanitizer's runtime would otherwise take them past the count.
+void* operator new[](std::size_t size) { return operator new(size); }
+void operator delete[](void* block) noexcept { operator delete(block); }
+void operator delete[](void* block, std::size_t) noexcept { operator delete(block); }
 
 namespace {
 
