@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "components/serializer.h"
 #include "operations/field_list.h"
 #include "protocol/errors.h"
 
@@ -21,11 +22,13 @@ bool clean(const std::string& part) {
 
 std::vector<std::pair<std::string, std::string>> entries_of(const std::string& text) {
     const quel::FieldList list(text);
-    std::vector<std::pair<std::string, std::string>> entries;
-    list.for_each([&](std::string_view name, std::string_view value) {
-        entries.emplace_back(std::string(name), std::string(value));
-    });
-    if (entries.size() != list.size()) std::abort();
+    // Read back with the one decoder of the wire encoding: exactly
+    // size() pairs, and nothing after them.
+    const std::vector<char> encoded(list.encoded().begin(), list.encoded().end());
+    const orbl::in_serialize in(encoded.begin(), encoded.end());
+    std::vector<std::pair<std::string, std::string>> entries(list.size());
+    for (auto& entry : entries) in >> entry.first >> entry.second;
+    if (in.remaining() != 0) std::abort();
     return entries;
 }
 

@@ -24,43 +24,58 @@ std::vector<int> connections_of(const std::vector<Request>& requests) {
     return result;
 }
 
-TEST_F(EndToEnd, RetriesFourTimesAfterTheServerCloses) {
-    server.set_default([](const Request&) { return close_connection(); });
-    EXPECT_FALSE(lib->ExecSQL("a", "b", "c"));
-    EXPECT_EQ(lib->last_error(), "(0) connection closed by peer");
-    std::vector<Request> seen = requests();
-    EXPECT_EQ(connections_of(seen), (std::vector<int>{1, 2, 3, 4}));
+// The resend rule in one place: a broken connection is retried on a new one
+// `Attempts` times, each time with the same request, and the last failure is
+// reported; a later success ends the call well. Any operation is retried
+// alike, and its outputs stay untouched when every try failed.
+struct ResendCase {
+    const char* name;
+    const char* ini;               // null: the fixture's (Attempts=3)
+    std::vector<Answer> answers;   // scripted, then `fallback` for every request
+    Answer fallback;
+    int operation;                 // 0 ExecSQL, 1 Lock, 2 SaveResult, 3 CalcAutoInc
+    const char* error;             // "<none>": the call succeeds
+    std::vector<int> connections;  // of the requests the server saw
+};
+
+void PrintTo(const ResendCase& c, std::ostream* out) { *out << c.name; }
+
+class Resend : public EndToEnd, public ::testing::WithParamInterface<ResendCase> {};
+
+TEST_P(Resend, BrokenConnectionsAreResentAttemptsTimes) {
+    const ResendCase& c = GetParam();
+    if (c.ini) reload(c.ini);
+    server.set_default([&c](const Request&) { return c.fallback; });
+    for (const Answer& a : c.answers) server.script(a);
+    bool granted = true;
+    unsigned int value = 0;
+    bool ok = false;
+    switch (c.operation) {
+    case 0: ok = lib->ExecSQL("a", "b", "c"); break;
+    case 1: ok = lib->Lock("t", "", 1, "", 0, &granted, nullptr, 0); break;
+    case 2: ok = lib->SaveResult("1", "2", "3", "4", "5"); break;
+    default: ok = lib->CalcAutoInc("", "", "", "a:b", &value); break;
+    }
+    const bool succeeds = std::string(c.error) == "<none>";
+    EXPECT_EQ(ok, succeeds);
+    EXPECT_EQ(lib->last_error(), c.error);
+    EXPECT_TRUE(granted);
+    EXPECT_EQ(value, succeeds ? 17u : 0u);
+    const std::vector<Request> seen = requests();
+    EXPECT_EQ(connections_of(seen), c.connections);
     for (const Request& r : seen) EXPECT_EQ(r.frame, seen[0].frame);
 }
 
-TEST_F(EndToEnd, RetriesFourTimesAfterAReset) {
-    server.set_default([](const Request&) { return reset_connection(); });
-    bool granted = true;
-    EXPECT_FALSE(lib->Lock("t", "", 1, "", 0, &granted, nullptr, 0));
-    EXPECT_EQ(lib->last_error(), "(10054) connection reset by peer");
-    EXPECT_EQ(connections_of(requests()), (std::vector<int>{1, 2, 3, 4}));
-    EXPECT_TRUE(granted);
-}
-
-TEST_F(EndToEnd, RetryCountFollowsAttempts) {
-    reload("[Connect]\nAttempts=1\nPause=0\n[Advanced]\nSocketTimeout=200\n");
-    server.set_default([](const Request&) { return close_connection(); });
-    EXPECT_FALSE(lib->SaveResult("1", "2", "3", "4", "5"));
-    EXPECT_EQ(lib->last_error(), "(0) connection closed by peer");
-    EXPECT_EQ(connections_of(requests()), (std::vector<int>{1, 2}));
-}
-
-TEST_F(EndToEnd, RetryAfterABrokenConnectionCanSucceed) {
-    server.script(reset_connection());
-    server.script(reply(Wire().u32(17)));
-    unsigned int value = 0;
-    EXPECT_TRUE(lib->CalcAutoInc("", "", "", "a:b", &value)) << lib->last_error();
-    EXPECT_EQ(value, 17u);
-    EXPECT_EQ(lib->last_error(), "<none>");
-    std::vector<Request> seen = requests();
-    ASSERT_EQ(connections_of(seen), (std::vector<int>{1, 2}));
-    EXPECT_EQ(seen[0].frame, seen[1].frame);
-}
+INSTANTIATE_TEST_SUITE_P(
+    EndToEnd, Resend,
+    ::testing::Values(
+        ResendCase{"closed", nullptr, {}, close_connection(), 0, "(0) connection closed by peer", {1, 2, 3, 4}},
+        ResendCase{"reset", nullptr, {}, reset_connection(), 1, "(10054) connection reset by peer", {1, 2, 3, 4}},
+        ResendCase{"attempts_1", "[Connect]\nAttempts=1\nPause=0\n[Advanced]\nSocketTimeout=200\n", {},
+                   close_connection(), 2, "(0) connection closed by peer", {1, 2}},
+        ResendCase{"then_a_reply", nullptr, {reset_connection(), reply(Wire().u32(17))}, close_connection(), 3,
+                   "<none>", {1, 2}}),
+    [](const ::testing::TestParamInfo<ResendCase>& info) { return info.param.name; });
 
 TEST_F(EndToEnd, ServerRefusalKeepsTheConnection) {
     server.script(error_reply("table \"x\" is locked"));

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "connection/connection.h"
+#include "operations/field_list.h"
 #include "protocol/errors.h"
 #include "support/fake_socket.h"
 #include "support/test_server.h"
@@ -21,6 +22,7 @@ namespace {
 // shows what a connection keeps between calls.
 std::size_t largest_allocation = 0;
 std::size_t live_bytes = 0;
+std::size_t allocations = 0;
 // Each block carries its size in front of it.
 constexpr std::size_t size_field = alignof(std::max_align_t);
 
@@ -28,6 +30,7 @@ constexpr std::size_t size_field = alignof(std::max_align_t);
 
 void* operator new(std::size_t size) {
     if (size > largest_allocation) largest_allocation = size;
+    ++allocations;
     auto* block = static_cast<char*>(std::malloc(size + size_field));
     if (!block) throw std::bad_alloc();
     *reinterpret_cast<std::size_t*>(block) = size;
@@ -41,6 +44,10 @@ void operator delete(void* block) noexcept {
     std::free(start);
 }
 void operator delete(void* block, std::size_t) noexcept { operator delete(block); }
+// Arrays too: a sanitizer's runtime would otherwise take them past the count.
+void* operator new[](std::size_t size) { return operator new(size); }
+void operator delete[](void* block) noexcept { operator delete(block); }
+void operator delete[](void* block, std::size_t) noexcept { operator delete(block); }
 
 namespace {
 
@@ -222,6 +229,19 @@ TEST(ConnectionStep, KeepsNoLargeBufferBetweenCalls) {
         c.script->sent.clear();
         EXPECT_LT(live_bytes, base + 65536u) << i;
     }
+}
+
+// A short field list is encoded on the stack; a long one takes exactly one
+// allocation, of its encoded size.
+TEST(FieldListMemory, ShortListsAllocateNothing) {
+    const std::string longest_short = "a:" + std::string(82, 'x');  // 84 characters
+    const std::string first_long = longest_short + "x";
+    std::size_t before = allocations;
+    { const quel::FieldList list(longest_short); }
+    EXPECT_EQ(allocations, before);
+    before = allocations;
+    { const quel::FieldList list(first_long); }
+    EXPECT_EQ(allocations, before + 1);
 }
 
 }  // namespace

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <string>
+
+#include "components/secret.h"
 
 namespace {
 
@@ -89,6 +92,24 @@ TEST(Profile, MissingFileReadsAsEmpty) {
     orbl::profile ini(L"/nonexistent-dir-for-quel2cln-tests/quel2cln.ini");
     EXPECT_EQ(ini.read("Connect", "Attempts", 3), 3);
     EXPECT_EQ(ini.read_wstr("Security", "CertFile", L""), L"");
+}
+
+// wipe() overwrites all the storage of a secret, a short text kept inside
+// the string object as well as a long one on the heap.
+template <typename Text>
+void expect_wiped(Text text) {
+    const auto* storage = reinterpret_cast<const unsigned char*>(&text[0]);
+    const std::size_t bytes = (text.capacity() + 1) * sizeof text[0];
+    orbl::wipe(text);
+    EXPECT_TRUE(text.empty());
+    EXPECT_TRUE(std::all_of(storage, storage + bytes, [](unsigned char b) { return b == 0; }));
+}
+
+TEST(Secret, WipeClearsShortAndLongTexts) {
+    expect_wiped(orbl::secret_string("pw1"));
+    expect_wiped(orbl::secret_string(100, 'k'));
+    expect_wiped(orbl::secret_wstring(L"pw1"));
+    expect_wiped(orbl::secret_wstring(100, L'k'));
 }
 
 }  // namespace

@@ -67,6 +67,13 @@ TEST(Serializer, EncodesEachTypeAsDocumented) {
         c.write.fixed(fixed);
         EXPECT_EQ(room, c.expected) << c.name;
         EXPECT_EQ(fixed.remaining(), 0u) << c.name;
+        // Room left over goes out as zeros, never as what it held before.
+        std::string roomy(c.expected.size() + 3, '?');
+        orbl::fixed_serialize spare(roomy.data(), roomy.data() + roomy.size());
+        c.write.fixed(spare);
+        spare.clear_rest();
+        EXPECT_EQ(roomy, c.expected + std::string(3, '\0')) << c.name;
+        EXPECT_EQ(spare.remaining(), 0u) << c.name;
         // One byte short: refused, and nothing written past the room.
         std::string short_room(c.expected.size(), '?');
         orbl::fixed_serialize cut(short_room.data(), short_room.data() + short_room.size() - 1);

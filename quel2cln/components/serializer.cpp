@@ -4,12 +4,10 @@
 #include <limits>
 #include <stdexcept>
 
-#include "protocol/errors.h"
-
 namespace orbl {
 
 void fixed_serialize::too_big() {
-    throw std::length_error(quel::frame_text::too_big);
+    throw std::length_error(serializer_text::too_big);
 }
 
 namespace {
@@ -24,9 +22,10 @@ void put_u32(std::vector<char>& out, std::uint32_t value) {
 
 out_serialize& out_serialize::operator<<(std::string_view value) {
     if (value.size() > std::numeric_limits<std::uint32_t>::max())
-        throw std::length_error(quel::frame_text::too_big);
-    put_u32(out_, static_cast<std::uint32_t>(value.size()));
-    out_.insert(out_.end(), value.begin(), value.end());
+        throw std::length_error(serializer_text::too_big);
+    const std::size_t at = out_.size();
+    out_.resize(at + 4 + value.size());
+    put_text(out_.data() + at, value);
     return *this;
 }
 
@@ -57,7 +56,7 @@ std::size_t in_serialize::remaining() const {
 }
 
 const char* in_serialize::take(std::size_t count) const {
-    if (count > remaining()) throw std::runtime_error(quel::frame_text::truncated);
+    if (count > remaining()) throw std::runtime_error(serializer_text::truncated);
     const char* at = pos_ + offset_;
     offset_ += count;
     return at;
@@ -79,9 +78,11 @@ const in_serialize& in_serialize::operator>>(int& value) const {
 }
 
 const in_serialize& in_serialize::operator>>(std::string& value) const {
-    std::uint32_t length = read_u32_le(take(4));
-    const char* at = take(length);
-    value.assign(at, length);
+    const char* at = pos_ + offset_;
+    std::string_view text;
+    if (!take_text(at, end_, text)) throw std::runtime_error(serializer_text::truncated);
+    offset_ = static_cast<std::size_t>(at - pos_);
+    value.assign(text.data(), text.size());
     return *this;
 }
 

@@ -14,6 +14,13 @@
 
 namespace orbl {
 
+// The serializer's own failures. The frame reports them to the host in the
+// same words (protocol/errors.h refers to these).
+namespace serializer_text {
+inline constexpr char too_big[] = "message data too big";
+inline constexpr char truncated[] = "message data truncated";
+}  // namespace serializer_text
+
 // Something that can append its collected bytes to a buffer.
 class serialize_base {
 public:
@@ -57,6 +64,26 @@ inline std::uint32_t read_u32_le(const char* at) {
     return value;
 }
 
+// The one encoding of a text: its length as 4 bytes little-endian, then its
+// bytes. put_text writes it at `at`, which has room for 4 + size bytes, and
+// returns the end of what it wrote.
+inline char* put_text(char* at, std::string_view text) {
+    write_u32_le(at, static_cast<std::uint32_t>(text.size()));
+    if (!text.empty()) std::memcpy(at + 4, text.data(), text.size());
+    return at + 4 + text.size();
+}
+// Reads one encoded text from [at, end) without a copy and moves `at` past
+// it; false, with `at` unchanged, when it does not fit in the range.
+inline bool take_text(const char*& at, const char* end, std::string_view& text) {
+    const std::size_t left = static_cast<std::size_t>(end - at);
+    if (left < 4) return false;
+    const std::uint32_t size = read_u32_le(at);
+    if (left - 4 < size) return false;
+    text = std::string_view(at + 4, size);
+    at += 4 + std::size_t{size};
+    return true;
+}
+
 // Writes the same encoding into room sized for it beforehand (with
 // size_serialize): a request's payload, straight behind its header, with no
 // growth and no copy of its own. Running out of room throws
@@ -69,8 +96,7 @@ public:
 
     fixed_serialize& operator<<(std::string_view value) {
         if (value.size() > 0xFFFFFFFFu) too_big();
-        write_u32_le(room(4), static_cast<std::uint32_t>(value.size()));
-        if (!value.empty()) std::memcpy(room(value.size()), value.data(), value.size());
+        put_text(room(4 + value.size()), value);
         return *this;
     }
     fixed_serialize& operator<<(unsigned int value) {

@@ -92,6 +92,10 @@ inet_address get_host_by_addr(const std::wstring& host);
 inet_address get_host_by_name(const std::wstring& host);
 
 // One growable byte buffer that message code reads and appends to directly.
+// Every message starts with a header of this many bytes (its layout is the
+// frame's business: protocol/message.h).
+constexpr std::size_t packet_header_size = 32;
+
 class socket_packet {
 public:
     std::vector<char>& modify_data() { return data_; }

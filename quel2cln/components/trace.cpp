@@ -103,13 +103,6 @@ std::string text_field(const char* name, std::string_view value) {
     return out;
 }
 
-std::string address_fields(const orbl::inet_address& address, int port) {
-    std::string out = text_field("host", wide_to_utf8(address.host)) + " address=";
-    for (std::size_t i = 0; i < address.addresses.size(); ++i)
-        out += (i > 0 ? "," : "") + orbl::trace_sink::numeric_address(address.addresses[i]);
-    return out + " port=" + std::to_string(port);
-}
-
 void file_failure(const char* what, const std::wstring& path, int os_error) noexcept {
     line("file-error", [&] {
         return text_field("error", what) + text_field("path", wide_to_utf8(path)) +

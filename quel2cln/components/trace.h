@@ -61,9 +61,6 @@ std::string text_field(const char* name, std::string_view value);
 // Appends the escaped bytes of `value` to `out`.
 void append_escaped(std::string& out, std::string_view value);
 
-// " host="name" address=A,B port=P": the addresses a host name resolved to.
-std::string address_fields(const orbl::inet_address& address, int port);
-
 // A file that could not be read: what it is for (its error text), its
 // resolved path and the system's error code (0: the file was there but of
 // the wrong type or size).

@@ -19,10 +19,18 @@ std::unique_ptr<Connection> try_once(const Settings& settings, const orbl::inet_
     return std::make_unique<Connection>(std::move(socket));
 }
 
+// " host="name" address=A,B port=P": the addresses a host name resolved to.
+std::string address_fields(const orbl::inet_address& address, int port) {
+    std::string out = trace::text_field("host", orbl::wide_to_utf8(address.host)) + " address=";
+    for (std::size_t i = 0; i < address.addresses.size(); ++i)
+        out += (i > 0 ? "," : "") + orbl::trace_sink::numeric_address(address.addresses[i]);
+    return out + " port=" + std::to_string(port);
+}
+
 void trace_try(const orbl::inet_address& address, int port, int code, const char* outcome,
                std::int64_t started) {
     trace::line("connect", [&] {
-        return trace::address_fields(address, port) + " code=" + std::to_string(code) +
+        return address_fields(address, port) + " code=" + std::to_string(code) +
                trace::text_field("outcome", outcome) + " ms=" + std::to_string(trace::now_ms() - started);
     });
 }

@@ -26,12 +26,28 @@ struct wiped_params : orbl::socket_security_param {
 
 // The sections and keys the library reads, in lower case.
 const std::vector<std::string>& known_names() {
-    static const std::vector<std::string> names = {
-        "connect",  "connect\nattempts",      "connect\npause",       "security",
-        "security\nlevel",  "security\ncertfile", "security\nkeyfile", "security\ncafile",
-        "security\nkeypswd", "advanced", "advanced\nsockettimeout", "advanced\ntailtimeout",
-        "advanced\ntracefile", "advanced\ncalltimeout"};
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> out;
+        const auto lower = [](std::string text) {
+            for (char& c : text)
+                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            return text;
+        };
+        for (const SettingKey* key : ini_key::all) {
+            const std::string section = lower(key->section);
+            if (std::find(out.begin(), out.end(), section) == out.end()) out.push_back(section);
+            out.push_back(section + "\n" + lower(key->key));
+        }
+        return out;
+    }();
     return names;
+}
+
+// A number of the file, its default when absent or not a whole number, and
+// brought into its bounds when it has them.
+int read_number(const orbl::profile& file, const SettingKey& key) {
+    const int value = file.read(key.section, key.key, key.fallback);
+    return key.kind == SettingKey::bounded ? std::clamp(value, key.low, key.high) : value;
 }
 
 class settings_file {
@@ -59,20 +75,20 @@ public:
 
     // A file name of the settings made absolute against the module's
     // directory; false for one that depends on the current drive.
-    bool path(const char* section, const char* key, std::wstring& out) const {
-        return orbl::get_absolute_path(dir_, ini_.read_wstr(section, key, L""), out) ||
+    bool path(const SettingKey& key, std::wstring& out) const {
+        return orbl::get_absolute_path(dir_, ini_.read_wstr(key.section, key.key, L""), out) ||
                orbl::is_relative_path(out);
     }
-    std::wstring path_or_fail(const char* section, const char* key) const {
+    std::wstring path_or_fail(const SettingKey& key) const {
         std::wstring out;
-        if (!path(section, key, out)) fail(section, key, ini_bad_path_text);
+        if (!path(key, out)) fail(key, ini_bad_path_text);
         return out;
     }
 
-    [[noreturn]] void fail(const char* section, const char* key, const char* text) const {
+    [[noreturn]] void fail(const SettingKey& key, const char* text) const {
         trace::line("invalid-setting", [&] {
-            return std::string(" section=") + section + " key=" + key +
-                   " line=" + std::to_string(ini_.line_of(section, key));
+            return std::string(" section=") + key.section + " key=" + key.key +
+                   " line=" + std::to_string(ini_.line_of(key.section, key.key));
         });
         throw client_error(text);
     }
@@ -115,33 +131,30 @@ void load_settings(Settings& settings, const std::string& host, int port,
     file.open();
     const orbl::profile& ini = file.ini();
     std::wstring trace_file;
-    const bool trace_path_ok = file.path("Advanced", "TraceFile", trace_file);
+    const bool trace_path_ok = file.path(ini_key::trace_file, trace_file);
     if (!trace::named_by_environment() && trace_path_ok) trace::start(trace_file);
     file.warn_unknown();
 
-    settings.attempts = ini.read("Connect", "Attempts", 3);
-    settings.pause = ini.read("Connect", "Pause", 3000);
+    settings.attempts = read_number(ini, ini_key::attempts);
+    settings.pause = read_number(ini, ini_key::pause);
     // The level is never guessed: a value that is not a whole number could
     // only fall back to plain TCP.
     int security_level = 0;
-    if (ini.read_number("Security", "Level", security_level) == orbl::number_status::invalid)
-        file.fail("Security", "Level", invalid_level_text);
+    if (ini.read_number(ini_key::level.section, ini_key::level.key, security_level) == orbl::number_status::invalid)
+        file.fail(ini_key::level, invalid_level_text);
 
     wiped_params security;
-    security.cert_file = file.path_or_fail("Security", "CertFile");
-    security.key_file = file.path_or_fail("Security", "KeyFile");
-    security.ca_file = file.path_or_fail("Security", "CAFile");
-    security.key_password = ini.read_secret("Security", "KeyPswd");
-    settings.trace_file = file.path_or_fail("Advanced", "TraceFile");
+    security.cert_file = file.path_or_fail(ini_key::cert_file);
+    security.key_file = file.path_or_fail(ini_key::key_file);
+    security.ca_file = file.path_or_fail(ini_key::ca_file);
+    security.key_password = ini.read_secret(ini_key::key_password.section, ini_key::key_password.key);
+    settings.trace_file = file.path_or_fail(ini_key::trace_file);
     orbl::set_socket_security_params(security);
     settings.security_level = security_level;
 
-    settings.socket_timeout = ini.read("Advanced", "SocketTimeout", 1000);
-    settings.tail_timeout = ini.read("Advanced", "TailTimeout", 10000);
-    settings.call_timeout = ini.read("Advanced", "CallTimeout", 0);
-
-    settings.attempts = std::clamp(settings.attempts, 1, 10);
-    settings.pause = std::clamp(settings.pause, 0, 60000);
+    settings.socket_timeout = read_number(ini, ini_key::socket_timeout);
+    settings.tail_timeout = read_number(ini, ini_key::tail_timeout);
+    settings.call_timeout = read_number(ini, ini_key::call_timeout);
 }
 
 }  // namespace quel

@@ -1,5 +1,6 @@
 #include "connection/connection.h"
 #include "operations/field_list.h"
+#include "protocol/requests.h"
 
 namespace quel {
 
@@ -8,7 +9,7 @@ void Connection::get_auto_inc(std::string_view text1, std::string_view text2,
     bool flag = true;
     unsigned int number = 0;
     exchange(
-        GetAutoInc, [&](auto& out) { out << text1 << text2 << text3; },
+        GetAutoInc, [&](auto& out) { put_fields<GetAutoInc>(out, text1, text2, text3); },
         [&](orbl::in_serialize& reader) {
             reader >> flag;
             if (!flag) reader >> number;
@@ -27,8 +28,8 @@ void Connection::calc_auto_inc(std::string_view text1, std::string_view text2,
     exchange(
         CalcAutoInc,
         [&](auto& out) {
-            out << text1 << text2 << text3 << static_cast<unsigned int>(entries.size());
-            out.write_encoded(entries.encoded());
+            const EncodedPairs pairs{static_cast<std::uint32_t>(entries.size()), entries.encoded()};
+            put_fields<CalcAutoInc>(out, text1, text2, text3, pairs);
         },
         [&](orbl::in_serialize& reader) { reader >> number; });
     if (value) *value = number;

@@ -24,63 +24,91 @@ constexpr kind_table kinds;
 
 char_kind kind_of(char c) { return kinds.of[static_cast<unsigned char>(c)]; }
 
-// One pass over the list: checks it and returns the size of its entries
-// encoded (counted in 64 bits, so that no list a 32-bit host can hold
-// overflows it); when `Write`, also writes them to `out`. Spaces and full stops are
-// dropped, empty entries and empty parts skipped. An entry of colons alone
-// is not empty: it has no parts.
+// One pass over a list: checks it and counts the size of its entries
+// encoded (in 64 bits, so that no list a 32-bit host can hold overflows it);
+// when `Write`, also writes them to `out`. Spaces and full stops are dropped,
+// empty entries and empty parts skipped. An entry of colons alone is not
+// empty: it has no parts.
 template <bool Write>
-std::uint64_t encode(std::string_view list, char* out, std::size_t& count) {
-    std::uint64_t used = 0;
-    count = 0;
-    bool in_entry = false;  // the current entry holds something
-    int parts = 0;          // finished non-empty parts of the current entry
-    const char* at = list.data();
-    const char* const end = at + list.size();
-    while (at < end) {
-        switch (kind_of(*at)) {
-            case dropped:
-                ++at;
-                break;
+class list_encoder {
+public:
+    list_encoder(std::string_view list, char* out)
+        : at_(list.data()), end_(list.data() + list.size()), out_(out) {}
+
+    std::uint64_t run(std::size_t& count) {
+        while (at_ < end_) step();
+        if (in_entry_) end_entry();
+        count = count_;
+        return used_;
+    }
+
+private:
+    void step() {
+        switch (kind_of(*at_)) {
+            case dropped: ++at_; break;
             case comma:
-                ++at;
-                if (!in_entry) break;
-                if (parts != 2) throw client_error(invalid_field_list_text);
-                ++count;
-                parts = 0;
-                in_entry = false;
+                ++at_;
+                if (in_entry_) end_entry();
                 break;
             case colon:
-                ++at;
-                in_entry = true;
+                ++at_;
+                in_entry_ = true;
                 break;
-            case plain: {
-                // A part: runs of plain characters, possibly broken by
-                // dropped ones, up to the next comma or colon.
-                if (parts == 2) throw client_error(invalid_field_list_text);  // a third part
-                in_entry = true;
-                const std::uint64_t length_at = used;
-                used += 4;
-                for (; at < end; ++at) {
-                    const char_kind kind = kind_of(*at);
-                    if (kind == plain) {
-                        if (Write) out[used] = *at;
-                        ++used;
-                    } else if (kind != dropped) {
-                        break;
-                    }
-                }
-                if (Write) orbl::write_u32_le(out + length_at, static_cast<std::uint32_t>(used - length_at - 4));
-                ++parts;
+            case plain: part(); break;
+        }
+    }
+
+    void end_entry() {
+        if (parts_ != 2) throw client_error(invalid_field_list_text);
+        ++count_;
+        parts_ = 0;
+        in_entry_ = false;
+    }
+
+    // A part: its length, then its plain characters up to the next comma or
+    // colon (dropped ones may break it).
+    void part() {
+        if (parts_ == 2) throw client_error(invalid_field_list_text);  // a third part
+        in_entry_ = true;
+        const std::uint64_t length_at = used_;
+        used_ += 4;
+        copy_plain();
+        if (Write) orbl::write_u32_le(out_ + length_at, static_cast<std::uint32_t>(used_ - length_at - 4));
+        ++parts_;
+    }
+
+    // The loop runs on locals: stores through `out_` could otherwise alias
+    // the members and force them back to memory on every character.
+    void copy_plain() {
+        const char* at = at_;
+        const char* const end = end_;
+        char* const out = out_;
+        std::uint64_t used = used_;
+        for (; at < end; ++at) {
+            const char_kind kind = kind_of(*at);
+            if (kind == plain) {
+                if (Write) out[used] = *at;
+                ++used;
+            } else if (kind != dropped) {
                 break;
             }
         }
+        at_ = at;
+        used_ = used;
     }
-    if (in_entry) {
-        if (parts != 2) throw client_error(invalid_field_list_text);
-        ++count;
-    }
-    return used;
+
+    const char* at_;
+    const char* const end_;
+    char* const out_;
+    std::uint64_t used_ = 0;
+    std::size_t count_ = 0;
+    bool in_entry_ = false;  // the current entry holds something
+    int parts_ = 0;          // finished non-empty parts of the current entry
+};
+
+template <bool Write>
+std::uint64_t encode(std::string_view list, char* out, std::size_t& count) {
+    return list_encoder<Write>(list, out).run(count);
 }
 
 }  // namespace

@@ -26,9 +26,6 @@ public:
     std::size_t size() const { return count_; }
     // The entries, encoded, in order.
     std::string_view encoded() const { return {data_, used_}; }
-    // Calls visit(name, value) for each entry, in order.
-    template <typename Visit>
-    void for_each(const Visit& visit) const;
 
 private:
     // Lists up to this long are written straight into local_: their
@@ -41,19 +38,5 @@ private:
     std::size_t count_ = 0;
     char local_[3 * local_list_size + 2];
 };
-
-template <typename Visit>
-void FieldList::for_each(const Visit& visit) const {
-    const char* at = data_;
-    for (std::size_t i = 0; i < count_; ++i) {
-        std::string_view part[2];
-        for (auto& p : part) {
-            const std::size_t size = orbl::read_u32_le(at);
-            p = std::string_view(at + 4, size);
-            at += 4 + size;
-        }
-        visit(part[0], part[1]);
-    }
-}
 
 }  // namespace quel

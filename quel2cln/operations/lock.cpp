@@ -2,6 +2,7 @@
 #include "operations/lock.h"
 #include "operations/text_buffer.h"
 #include "protocol/errors.h"
+#include "protocol/requests.h"
 
 namespace quel {
 
@@ -12,8 +13,8 @@ void Connection::lock(std::string_view text1, std::string_view text2, int lock_m
     exchange(
         Lock,
         [&](auto& out) {
-            out << text1 << text2 << lock_mode;
-            if (lock_mode != -1) out << text4 << number;
+            if (lock_mode == -1) put_fields<Lock>(out, text1, text2, lock_mode);
+            else put_fields<Lock>(out, text1, text2, lock_mode, text4, number);
         },
         [&](orbl::in_serialize& reader) {
             if (lock_mode == -1) {

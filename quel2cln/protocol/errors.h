@@ -2,11 +2,14 @@
 #include <stdexcept>
 #include <string>
 
+#include "components/serializer.h"
+
 namespace quel {
 
 // The texts of the settings, the call, the exchange and the message frame, in the order of
 // the README's table "Errors a host can see" (a test holds them against it).
-// The socket and TLS texts are in components/net_errors.h.
+// The socket and TLS texts are in components/net_errors.h; the two the
+// serializer raises itself are defined beside it and named here.
 inline constexpr char module_path_unknown_text[] = "cannot find the library's own path";
 inline constexpr char ini_unreadable_text[] = "cannot read quel2cln.ini";
 inline constexpr char ini_not_utf8_text[] = "quel2cln.ini is not utf-8 text";
@@ -20,11 +23,11 @@ inline constexpr char no_header[] = "no message header";
 inline constexpr char no_magic[] = "no message magic";
 inline constexpr char version_mismatch[] = "message version mismatch";
 inline constexpr char invalid_type[] = "invalid message type";
-inline constexpr char too_big[] = "message data too big";
+inline constexpr auto& too_big = orbl::serializer_text::too_big;
 inline constexpr char tail_timeout[] = "message tail timeout exceed";
 inline constexpr char wrong_size[] = "wrong data size in message header";
 inline constexpr char send_timeout[] = "send message timeout";
-inline constexpr char truncated[] = "message data truncated";
+inline constexpr auto& truncated = orbl::serializer_text::truncated;
 }  // namespace frame_text
 // A failure that carried no text of its own.
 inline constexpr char unknown_error_text[] = "unknown";

@@ -26,7 +26,7 @@ enum MessageType : int {
     Lock = 7,
 };
 
-constexpr std::size_t MessageHeaderSize = 32;
+constexpr std::size_t MessageHeaderSize = orbl::packet_header_size;
 constexpr std::uint32_t MaxMessageDataSize = 62914560;  // 60 MiB
 
 class IMessage {

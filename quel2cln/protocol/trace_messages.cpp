@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "components/trace.h"
+#include "protocol/requests.h"
 
 namespace quel::trace {
 
@@ -46,12 +47,9 @@ public:
         return true;
     }
     bool text(const char* name) {
-        if (left_ < 4) return truncated();
-        const std::uint32_t n = get_u32(data_);
-        if (left_ - 4 < n) return truncated();
-        out += text_field(name, std::string_view(data_ + 4, n));
-        data_ += 4 + n;
-        left_ -= 4 + n;
+        std::string_view value;
+        if (!piece(value)) return truncated();
+        out += text_field(name, value);
         return true;
     }
     // The `count` name and value pairs of a field list, shown as one text
@@ -87,11 +85,10 @@ public:
 private:
     // One length-prefixed text, taken without a copy.
     bool piece(std::string_view& text) {
-        if (left_ < 4 || left_ - 4 < get_u32(data_)) return false;
-        const std::uint32_t n = get_u32(data_);
-        text = std::string_view(data_ + 4, n);
-        data_ += 4 + n;
-        left_ -= 4 + n;
+        const char* at = data_;
+        if (!orbl::take_text(at, data_ + left_, text)) return false;
+        left_ -= static_cast<std::size_t>(at - data_);
+        data_ = at;
         return true;
     }
     bool take(std::size_t n) {
@@ -116,11 +113,31 @@ struct pending_request {
     std::int64_t sent_ms = 0;
 } pending;
 
+// Reads a request's fields as its layout gives them, into `r`; returns its
+// lock mode (0 when it has none).
+int read_request(field_reader& r, int type) {
+    const RequestLayout layout = request_layout(type);
+    std::uint32_t number = 0;
+    int mode = 0;
+    for (std::size_t i = 0; i < layout.count; ++i) {
+        const RequestField& field = layout.fields[i];
+        bool more = true;
+        switch (field.kind) {
+        case FieldKind::text: more = r.text(field.name); break;
+        case FieldKind::u32: more = r.u32(field.name, number); break;
+        case FieldKind::lock_mode: more = r.i32(field.name, mode) && mode != -1; break;
+        case FieldKind::pairs:
+            if ((more = r.u32("count", number))) r.field_list(number);
+            break;
+        }
+        if (!more) break;
+    }
+    return mode;
+}
+
 int lock_mode_of(const char* data, std::size_t size) {
     field_reader r(data, size);
-    int mode = 0;
-    r.text("text1") && r.text("text2") && r.i32("lock_mode", mode);
-    return mode;
+    return read_request(r, Lock);
 }
 
 const char* bytes(const IMessage& m) {
@@ -132,26 +149,7 @@ std::size_t size(const IMessage& m) { return static_cast<std::size_t>(m.data_end
 
 std::string request_fields(int type, const char* data, std::size_t size) {
     field_reader r(data, size);
-    std::uint32_t count = 0, number = 0;
-    int mode = 0;
-    switch (type) {
-    case ExecSQL:
-    case GetAutoInc:
-        r.text("text1") && r.text("text2") && r.text("text3");
-        break;
-    case CalcAutoInc:
-        if (r.text("text1") && r.text("text2") && r.text("text3") && r.u32("count", count))
-            r.field_list(count);
-        break;
-    case SaveResult:
-        r.text("text1") && r.text("text2") && r.text("text3") && r.text("text4") && r.text("text5");
-        break;
-    case Lock:
-        if (r.text("text1") && r.text("text2") && r.i32("lock_mode", mode) && mode != -1)
-            r.text("text4") && r.u32("number", number);
-        break;
-    default: break;
-    }
+    read_request(r, type);
     return r.out;
 }
 

@@ -281,15 +281,18 @@ TEST_F(TlsEndToEnd, BrokenConnectionsAreRetriedAsOnPlainSockets) {
     TlsFront front(server.port(), pki().server);
     ASSERT_TRUE(front.ok());
     server.set_default([](const Request&) { return close_connection(); });
+    // How many tries a call makes is one rule for every transport (the
+    // plain end-to-end table holds it); here, each try after the first is a
+    // new connection with a handshake of its own.
     int tries = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.expected);
         front.reset_when_server_closes(c.reset);
         load({2, file("ca.pem")}, "localhost", front.port());
         EXPECT_EQ(exec(), c.expected);
-        tries += 4;  // the call and three retries, each on a new connection
+        EXPECT_GT(server.connections(), tries + 1);
+        tries = server.connections();
         EXPECT_EQ(front.handshakes(), tries);
-        EXPECT_EQ(server.connections(), tries);
     }
 }
 

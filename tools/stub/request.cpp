@@ -6,44 +6,45 @@
 
 #include "components/serializer.h"
 #include "protocol/message.h"
+#include "protocol/requests.h"
 
 namespace stub {
 namespace {
 
-struct field_spec {
-    const char* name;
-    field::kind what;
-};
-
-const std::vector<field_spec>& fields_of(int type) {
-    using k = field::kind;
-    static const std::vector<field_spec> none;
-    static const std::vector<field_spec> three = {
-        {"text1", k::text}, {"text2", k::text}, {"text3", k::text}};
-    static const std::vector<field_spec> calc = {
-        {"text1", k::text}, {"text2", k::text}, {"text3", k::text}, {"fields", k::pairs}};
-    static const std::vector<field_spec> save = {{"text1", k::text}, {"text2", k::text},
-                                                 {"text3", k::text}, {"text4", k::text},
-                                                 {"text5", k::text}};
-    static const std::vector<field_spec> lock = {{"text1", k::text},
-                                                 {"text2", k::text},
-                                                 {"lock_mode", k::integer},
-                                                 {"text4", k::text},
-                                                 {"number", k::integer}};
-    switch (type) {
-    case quel::ExecSQL:
-    case quel::GetAutoInc: return three;
-    case quel::CalcAutoInc: return calc;
-    case quel::SaveResult: return save;
-    case quel::Lock: return lock;
-    default: return none;
+// What the rules see of a field of the request layout.
+field::kind kind_of(quel::FieldKind kind) {
+    switch (kind) {
+    case quel::FieldKind::text: return field::kind::text;
+    case quel::FieldKind::u32:
+    case quel::FieldKind::lock_mode: return field::kind::integer;
+    case quel::FieldKind::pairs: break;
     }
+    return field::kind::pairs;
 }
 
 field text_field(const orbl::in_serialize& in) {
     field f;
     in >> f.text;
     return f;
+}
+
+// A field list: every pair is checked against the bytes present, then the
+// list is kept as it came. The count comes from the client, so nothing is
+// sized by it.
+field pairs_field(const orbl::in_serialize& in, std::vector<char>::const_iterator end) {
+    unsigned int count = 0;
+    in >> count;
+    field pairs;
+    pairs.what = field::kind::pairs;
+    const auto start = end - static_cast<std::ptrdiff_t>(in.remaining());
+    std::string first, second;
+    for (unsigned int i = 0; i < count; ++i) in >> first >> second;
+    const auto stop = end - static_cast<std::ptrdiff_t>(in.remaining());
+    // resize and copy: assign() from iterators would build a temporary.
+    pairs.text.resize(static_cast<std::size_t>(stop - start));
+    std::copy(start, stop, pairs.text.begin());
+    pairs.pair_count = count;
+    return pairs;
 }
 
 field number_field(std::int64_t n) {
@@ -55,14 +56,11 @@ field number_field(std::int64_t n) {
 
 }  // namespace
 
-std::uint32_t read_u32_le(const char* at) { return orbl::read_u32_le(at); }
-
 void field::add_pair(std::string_view first, std::string_view second) {
     for (const std::string_view t : {first, second}) {
-        char prefix[4];
-        orbl::write_u32_le(prefix, static_cast<std::uint32_t>(t.size()));
-        text.append(prefix, sizeof prefix);
-        text.append(t);
+        const std::size_t at = text.size();
+        text.resize(at + 4 + t.size());
+        orbl::put_text(&text[at], t);
     }
     ++pair_count;
 }
@@ -107,9 +105,10 @@ int type_from_name(const std::string& name) {
 bool is_request_type(int type) { return type >= quel::ExecSQL && type <= quel::Lock; }
 
 bool field_kind(int type, const std::string& name, field::kind& kind) {
-    for (const auto& entry : fields_of(type)) {
-        if (name == entry.name) {
-            kind = entry.what;
+    const quel::RequestLayout layout = quel::request_layout(type);
+    for (std::size_t i = 0; i < layout.count; ++i) {
+        if (name == layout.fields[i].name) {
+            kind = kind_of(layout.fields[i].kind);
             return true;
         }
     }
@@ -117,10 +116,11 @@ bool field_kind(int type, const std::string& name, field::kind& kind) {
 }
 
 std::string field_names(int type) {
+    const quel::RequestLayout layout = quel::request_layout(type);
     std::string out;
-    for (const auto& entry : fields_of(type)) {
+    for (std::size_t i = 0; i < layout.count; ++i) {
         if (!out.empty()) out += ", ";
-        out += entry.name;
+        out += layout.fields[i].name;
     }
     return out;
 }
@@ -130,55 +130,30 @@ request decode_request(int type, std::vector<char>::const_iterator begin,
     const orbl::in_serialize in(begin, end);
     request req;
     req.type = type;
-    const auto text = [&](const char* name) { req.fields.emplace_back(name, text_field(in)); };
-
-    switch (type) {
-    case quel::ExecSQL:
-    case quel::GetAutoInc:
-    case quel::SaveResult:
-        for (const auto& entry : fields_of(type)) text(entry.name);
-        break;
-    case quel::CalcAutoInc: {
-        text("text1");
-        text("text2");
-        text("text3");
-        unsigned int count = 0;
-        in >> count;
-        field pairs;
-        pairs.what = field::kind::pairs;
-        // Every pair is checked against the bytes present, then the list is
-        // kept as it came: the count comes from the client, so nothing is
-        // sized by it.
-        const auto start = end - static_cast<std::ptrdiff_t>(in.remaining());
-        std::string first, second;
-        for (unsigned int i = 0; i < count; ++i) in >> first >> second;
-        const auto stop = end - static_cast<std::ptrdiff_t>(in.remaining());
-        // resize and copy: assign() from iterators would build a temporary.
-        pairs.text.resize(static_cast<std::size_t>(stop - start));
-        std::copy(start, stop, pairs.text.begin());
-        pairs.pair_count = count;
-        req.fields.emplace_back("fields", std::move(pairs));
-        break;
-    }
-    case quel::Lock: {
-        text("text1");
-        text("text2");
-        int mode = 0;
-        in >> mode;
-        // Only -1, 0 and 1 are modes; the fields after another cannot be
-        // known, and answering it with a Reply would tell its client that
-        // it holds a lock.
-        if (mode < -1 || mode > 1) throw std::runtime_error("invalid lock mode");
-        req.fields.emplace_back("lock_mode", number_field(mode));
-        if (mode == 0 || mode == 1) {
-            text("text4");
+    const quel::RequestLayout layout = quel::request_layout(type);
+    for (std::size_t i = 0; i < layout.count; ++i) {
+        const quel::RequestField& f = layout.fields[i];
+        switch (f.kind) {
+        case quel::FieldKind::text: req.fields.emplace_back(f.name, text_field(in)); break;
+        case quel::FieldKind::u32: {
             unsigned int number = 0;
             in >> number;
-            req.fields.emplace_back("number", number_field(number));
+            req.fields.emplace_back(f.name, number_field(number));
+            break;
         }
-        break;
-    }
-    default: break;
+        case quel::FieldKind::lock_mode: {
+            int mode = 0;
+            in >> mode;
+            // Only -1, 0 and 1 are modes; the fields after another cannot
+            // be known, and answering it with a Reply would tell its client
+            // that it holds a lock.
+            if (mode < -1 || mode > 1) throw std::runtime_error("invalid lock mode");
+            req.fields.emplace_back(f.name, number_field(mode));
+            if (mode == -1) return req;
+            break;
+        }
+        case quel::FieldKind::pairs: req.fields.emplace_back(f.name, pairs_field(in, end)); break;
+        }
     }
     return req;
 }

@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-namespace stub {
+#include "components/serializer.h"
 
-std::uint32_t read_u32_le(const char* at);
+namespace stub {
 
 struct field {
     enum class kind { text, integer, pairs };
@@ -39,10 +39,12 @@ struct field {
     std::string match_text() const;
 
 private:
+    // The pairs were checked when they were decoded.
     std::string_view next_text(std::size_t& at) const {
-        const std::uint32_t size = read_u32_le(text.data() + at);
-        const std::string_view out(text.data() + at + 4, size);
-        at += 4 + size;
+        const char* from = text.data() + at;
+        std::string_view out;
+        orbl::take_text(from, text.data() + text.size(), out);
+        at = static_cast<std::size_t>(from - text.data());
         return out;
     }
 };

@@ -271,18 +271,27 @@ TEST(StubProcess, OutOfMemoryCostsOneConnection) {
 TEST(StubProcess, LimitsConnectionsAndClosesIdleOnes) {
     temp_dir dir;
     const std::string rules = dir.write("rules.json", R"({"rules": [
-        {"match": {"text1": "slow"}, "delay_ms": 3600000}]})");
+        {"match": {"text1": "slow"}, "delay_ms": 3600000},
+        {"match": {"text1": "later"}, "delay_ms": 20}]})");
     const auto request = [](const std::string& t1) { return frame(3, str(t1) + str("") + str("")); };
     {
-        stub_process stub({"--rules", rules, "--max-connections", "2"});
-        // At the limit, the connection waiting longest on its client goes.
+        stub_process stub({"--rules", rules, "--max-connections", "3"});
+        // At the limit, of the connections waiting on their clients the one
+        // idle longest goes: `recent` was answered after a delay, so it was
+        // active after `oldest` was.
         raw_client oldest(stub.port());
+        raw_client recent(stub.port());
+        recent.send(request("later"));
+        EXPECT_EQ(recent.receive(empty_reply.size()), empty_reply);
         raw_client busy(stub.port());
         busy.send(request("slow"));
         raw_client newest(stub.port());
         EXPECT_TRUE(oldest.wait_closed());
-        newest.send(request("x"));
-        EXPECT_EQ(newest.receive(empty_reply.size()), empty_reply);
+        for (raw_client* still : {&recent, &newest}) {
+            still->send(request("x"));
+            EXPECT_EQ(still->receive(empty_reply.size()), empty_reply);
+        }
+        recent.send(request("slow"));
         // With every connection busy, a new one is closed at once.
         newest.send(request("slow"));
         raw_client refused(stub.port());
