@@ -11,6 +11,7 @@
 #include "protocol/errors.h"
 #include "support/platform.h"
 #include "support/fake_socket.h"
+#include "support/net_connect.h"
 
 namespace {
 
@@ -182,7 +183,7 @@ TEST(Connect, AnAddressThatDoesNotAnswerDoesNotHoldUpTheNext) {
     bool dropping = false;
     for (int i = 0; i < 20 && !dropping; ++i) {
         try {
-            queued.push_back(orbl::net::connect_to(address.addresses[0], port, 300));
+            queued.push_back(qtest::connect_to(address.addresses[0], port, 300));
         } catch (const orbl::socket_error& error) {
             ASSERT_EQ(error.code(), orbl::socket_code::timed_out) << error.what();
             dropping = true;
