@@ -40,7 +40,7 @@ public:
     explicit FakeChannel(Script& script) : s_(script) {}
 
     long read(char* buffer, std::size_t size, int wait_ms) override {
-        ++s_.reads;
+        if (++s_.reads > 1000) throw std::logic_error("fake channel: reads without end");
         if (wait_ms != 0) s_.waits.push_back(wait_ms);
         std::int64_t delay = s_.arrivals.empty() ? -1 : std::max<std::int64_t>(s_.arrivals.front().at - now_ms, 0);
         if (delay < 0 && wait_ms < 0) throw std::logic_error("fake channel: endless wait");

@@ -135,6 +135,15 @@ std::int64_t cpu_ms(clockid_t clock) {
 std::int64_t process_cpu_ms() { return cpu_ms(CLOCK_PROCESS_CPUTIME_ID); }
 std::int64_t thread_cpu_ms() { return cpu_ms(CLOCK_THREAD_CPUTIME_ID); }
 
+std::size_t open_handles() {
+    std::error_code error;
+    std::size_t count = 0;
+    for (auto it = std::filesystem::directory_iterator("/proc/self/fd", error);
+         !error && it != std::filesystem::directory_iterator(); it.increment(error))
+        ++count;
+    return count;
+}
+
 void reset_socket(sock socket) {
     if (socket == no_sock) return;
     linger l{1, 0};

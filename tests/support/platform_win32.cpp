@@ -143,6 +143,12 @@ std::int64_t process_cpu_ms() {
     return (ticks(kernel) + ticks(user)) / 10000;  // 100 ns ticks
 }
 
+std::size_t open_handles() {
+    DWORD count = 0;
+    ::GetProcessHandleCount(::GetCurrentProcess(), &count);
+    return count;
+}
+
 std::int64_t thread_cpu_ms() {
     FILETIME created, exited, kernel, user;
     if (!::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user)) return 0;
