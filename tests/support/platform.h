@@ -43,7 +43,8 @@ void shutdown_sending(sock socket);
 // CPU time this process (this thread) has used so far, in milliseconds.
 std::int64_t process_cpu_ms();
 std::int64_t thread_cpu_ms();
-// How many descriptors (handles) this process holds open now.
+// How many descriptors (handles) this process holds open now; 0 where the
+// system does not tell (Wine).
 std::size_t open_handles();
 
 // Shared libraries. Every path is in the platform's narrow encoding.
