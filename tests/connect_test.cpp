@@ -11,6 +11,7 @@
 #include "protocol/errors.h"
 #include "support/platform.h"
 #include "support/fake_socket.h"
+#include "support/net_connect.h"
 
 namespace {
 
@@ -182,7 +183,7 @@ TEST(Connect, AnAddressThatDoesNotAnswerDoesNotHoldUpTheNext) {
     bool dropping = false;
     for (int i = 0; i < 20 && !dropping; ++i) {
         try {
-            queued.push_back(orbl::net::connect_to(address.addresses[0], port, 300));
+            queued.push_back(qtest::connect_to(address.addresses[0], port, 300));
         } catch (const orbl::socket_error& error) {
             ASSERT_EQ(error.code(), orbl::socket_code::timed_out) << error.what();
             dropping = true;
@@ -191,6 +192,7 @@ TEST(Connect, AnAddressThatDoesNotAnswerDoesNotHoldUpTheNext) {
     ASSERT_TRUE(dropping) << "every connect completed";
 
     address.addresses.push_back(orbl::get_host_by_addr(L"127.0.0.2").addresses[0]);
+    const std::size_t handles = tp::open_handles();
     std::int64_t start = orbl::net::now_ms();
     auto socket = orbl::IClientSocket::factory(address, port, 0);
     EXPECT_LT(orbl::net::now_ms() - start, orbl::connect_timeout_ms);
@@ -198,10 +200,40 @@ TEST(Connect, AnAddressThatDoesNotAnswerDoesNotHoldUpTheNext) {
     EXPECT_NE(accepted, tp::no_sock);
 
     socket.reset();
+    if (handles > 0) {
+        EXPECT_EQ(tp::open_handles(), handles + (accepted != tp::no_sock)) << "the losing attempt is closed";
+    }
     if (accepted != tp::no_sock) tp::close_socket(accepted);
     for (orbl::net::handle queued_socket : queued) orbl::net::close(queued_socket);
     tp::close_socket(live);
     tp::close_socket(silent);
+}
+
+// When every address fails, the failure that came last is reported: an
+// address that cannot be used fails at once, a refused one a little later.
+TEST(Connect, AllAddressesFailingReportTheLastFailure) {
+    namespace tp = test_platform;
+    int port = 0;
+    tp::sock refusing = tp::reserve_refusing_port(port);
+    ASSERT_NE(refusing, tp::no_sock);
+    const std::vector<unsigned char> refused = orbl::get_host_by_addr(L"127.0.0.1").addresses[0];
+    const std::vector<unsigned char> unusable(1, 0);
+    struct Case {
+        std::vector<std::vector<unsigned char>> addresses;
+        int code;
+    };
+    const Case cases[] = {{{unusable, refused}, orbl::socket_code::refused},
+                          {{refused, unusable}, orbl::socket_code::invalid_argument}};
+    for (const Case& c : cases) {
+        orbl::inet_address address{L"127.0.0.1", c.addresses};
+        try {
+            orbl::IClientSocket::factory(address, port, 0);
+            ADD_FAILURE() << "connected";
+        } catch (const orbl::socket_error& error) {
+            EXPECT_EQ(error.code(), c.code) << error.what();
+        }
+    }
+    tp::close_socket(refusing);
 }
 
 }  // namespace

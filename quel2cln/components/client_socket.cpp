@@ -45,6 +45,12 @@ const char* text_for(int code) noexcept {
     }
 }
 
+long send_within(handle socket, const char* data, std::size_t size, int timeout_ms) {
+    long sent = send_some(socket, data, size);
+    if (sent >= 0 || timeout_ms == 0 || !wait(socket, true, timeout_ms)) return sent;
+    return send_some(socket, data, size);
+}
+
 }  // namespace net
 
 namespace {
@@ -85,18 +91,12 @@ public:
     explicit plain_channel(net::handle socket) : socket_(socket) {}
     ~plain_channel() override { net::close(socket_); }
 
-    long read(char* buffer, std::size_t size) override {
-        return net::receive_some(socket_, buffer, size);
-    }
-    long write(const char* data, std::size_t size) override {
-        return net::send_some(socket_, data, size);
-    }
     // Holds no bytes of its own: the socket shows everything there is.
-    bool wait(bool for_write, int timeout_ms) override {
-        return net::wait(socket_, for_write, timeout_ms);
+    long read(char* buffer, std::size_t size, int wait_ms) override {
+        return net::receive_within(socket_, buffer, size, wait_ms, kept_wait_ms_);
     }
-    long read_within(char* buffer, std::size_t size, int timeout_ms) override {
-        return net::receive_within(socket_, buffer, size, timeout_ms, kept_wait_ms_);
+    long write(const char* data, std::size_t size, int wait_ms) override {
+        return net::send_within(socket_, data, size, wait_ms);
     }
 
 private:
@@ -107,7 +107,36 @@ private:
 // Bytes read from the channel ahead of what was asked for, so that a short
 // message comes in with one read rather than one for its header and one for
 // its payload. Fixed size, part of the socket: nothing grows between calls.
-constexpr std::size_t read_ahead_size = 4096;
+class read_ahead {
+public:
+    static constexpr std::size_t capacity = 4096;
+
+    std::size_t held() const { return end_ - begin_; }
+    const char* data() const { return bytes_ + begin_; }
+    // Hands out up to `size` held bytes into `buffer`: how many.
+    std::size_t take(char* buffer, std::size_t size) {
+        std::size_t taken = std::min(size, held());
+        std::copy(data(), data() + taken, buffer);
+        begin_ += taken;
+        return taken;
+    }
+    // One read of `source` into the empty store; as channel::read.
+    long fill(channel& source, int wait_ms) {
+        long count = source.read(bytes_, capacity, wait_ms);
+        begin_ = 0;
+        end_ = count > 0 ? static_cast<std::size_t>(count) : 0;
+        return count;
+    }
+
+private:
+    char bytes_[capacity];
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
+};
+
+// How read_into ends: with `first_bytes` as soon as something arrived, with
+// `all` once every byte asked for arrived (or the time-out ran out).
+enum class read_mode { first_bytes, all };
 
 class client_socket : public IClientSocket {
 public:
@@ -122,14 +151,12 @@ public:
 
     bool receive_packet(socket_packet& packet) override {
         char header[header_size];
-        // Waits before the first read: right after a request the answer is
-        // not there yet, and a read bound to fail costs a system call.
-        std::size_t got = read_into(header, header_size, timeout_kind::receive, true, true);
+        std::size_t got = read_into(header, header_size, timeout_kind::receive, read_mode::first_bytes);
         if (got > 0 && got < header_size) {
             // The header has begun: wait for the rest of it, within a fresh
             // receive time-out. Never more than the header is handed out,
             // so nothing of what follows it is taken.
-            got += read_into(header + got, header_size - got, timeout_kind::receive, false, false);
+            got += read_into(header + got, header_size - got, timeout_kind::receive, read_mode::all);
         }
         auto& buffer = packet.modify_data();
         buffer.insert(buffer.end(), header, header + got);
@@ -137,11 +164,11 @@ public:
             // Of the payload its header announces, what has already been
             // read ahead comes along (and nothing beyond it): a short reply
             // needs no second read.
-            std::size_t at_hand = std::min<std::size_t>(read_u32_le(header + size_offset),
-                                                        ahead_end_ - ahead_begin_);
+            std::size_t at_hand = std::min<std::size_t>(read_u32_le(header + size_offset), ahead_.held());
             if (at_hand > 0) {
-                buffer.insert(buffer.end(), ahead_ + ahead_begin_, ahead_ + ahead_begin_ + at_hand);
-                ahead_begin_ += at_hand;
+                std::size_t start = buffer.size();
+                buffer.resize(start + at_hand);
+                ahead_.take(buffer.data() + start, at_hand);
             }
         }
         return got > 0;
@@ -151,86 +178,72 @@ public:
         auto& buffer = packet.modify_data();
         std::size_t start = buffer.size();
         buffer.resize(start + count);
-        std::size_t got = read_into(buffer.data() + start, count, timeout_kind::tail, false, false);
+        std::size_t got = read_into(buffer.data() + start, count, timeout_kind::tail, read_mode::all);
         buffer.resize(start + got);
         return got == count;
     }
 
     bool send_packet(const socket_packet& packet) override {
         const auto& buffer = packet.get_data();
-        // The clock is read only once a write has to wait: a packet that
-        // goes out at once costs no clock reading.
+        // The first write takes what room there is without waiting, so a
+        // packet that goes out at once costs no clock reading; the send
+        // time-out counts from then.
+        long count = stream_->write(buffer.data(), buffer.size(), 0);
+        std::size_t sent = count > 0 ? static_cast<std::size_t>(count) : 0;
         time_limit limit{*this, timeout_kind::send};
-        std::size_t sent = 0;
         while (sent < buffer.size()) {
-            long count = stream_->write(buffer.data() + sent, buffer.size() - sent);
-            if (count > 0) {
-                sent += static_cast<std::size_t>(count);
-            } else {
-                // A wait may report the socket ready while the write still
-                // finds no room: the deadline is checked whatever the wait
-                // said, so that such a wait cannot repeat without end.
-                int left = call_bounded_wait(limit.remaining());
-                if (left == 0 || !stream_->wait(true, left)) {
-                    check_call_deadline();
-                    return false;
-                }
+            // A wait may end with no room found (a channel may report the
+            // socket ready while the write still finds none): the deadline
+            // is checked before every write, so no such wait can repeat
+            // without end.
+            int left = limit.remaining();
+            if (left == 0) {
+                check_call_deadline();
+                return false;
             }
+            count = stream_->write(buffer.data() + sent, buffer.size() - sent, call_bounded_wait(left));
+            if (count > 0) sent += static_cast<std::size_t>(count);
         }
         return true;
     }
 
 private:
     // Reads up to `size` bytes within the time-out of `kind`, counted from
-    // now; with `any`, returns as soon as something arrived; with
-    // `wait_first`, waits before the first read unless bytes are already at
-    // hand. End of stream throws code 0.
-    std::size_t read_into(char* buffer, std::size_t size, int kind, bool any, bool wait_first) {
-        // The first wait gets the whole time-out as set, so that a channel
-        // that keeps its wait limit on the socket need not change it.
-        int wait_ms = timeouts_[kind] > 0 ? timeouts_[kind] : -1;
-        bool ready = !wait_first || ahead_begin_ < ahead_end_;
-        // Counted from now; the clock is read now only when the first read
-        // waits, otherwise once a read has to wait (nothing before it took
-        // time), so that bytes already at hand cost no clock reading.
+    // now, ending as `mode` says. End of stream throws code 0.
+    std::size_t read_into(char* buffer, std::size_t size, int kind, read_mode mode) {
         time_limit limit{*this, kind};
-        if (!ready) limit.start();
+        limit.start();
+        // The first read may wait the whole time-out as set, so that a
+        // channel that keeps its wait limit on the socket need not change
+        // it. Once bytes came, the next read takes what is at hand without
+        // waiting; only a read that found nothing is followed by a wait for
+        // the time that is left (never the whole time-out again, also when
+        // a signal cut the wait short).
+        int wait_ms = timeouts_[kind] > 0 ? timeouts_[kind] : -1;
         std::size_t got = 0;
         while (got < size) {
-            int bounded_ms = ready ? 0 : call_bounded_wait(wait_ms);
-            long count = read_some(buffer + got, size - got, ready ? nullptr : &bounded_ms);
+            long count = read_some(buffer + got, size - got, wait_ms == 0 ? 0 : call_bounded_wait(wait_ms));
             if (count == 0) throw net::make_error(socket_code::closed_by_peer);
             if (count > 0) {
                 got += static_cast<std::size_t>(count);
-                if (any) break;
-                ready = true;
-            } else if (!ready && (wait_ms = limit.remaining()) == 0) {
-                break;  // waited in vain until the deadline
-            } else {
-                ready = false;
-                wait_ms = limit.remaining();
+                if (mode == read_mode::first_bytes) break;
+                wait_ms = 0;
+            } else if ((wait_ms = limit.remaining()) == 0) {
+                break;  // the time-out ran out
             }
         }
         return got;
     }
 
     // One read, served from the bytes read ahead first; a small request
-    // reads ahead, a large one goes straight into the caller's buffer. With
-    // `wait_ms`, waits up to that long for bytes (-1: no limit).
-    long read_some(char* buffer, std::size_t size, const int* wait_ms) {
-        if (ahead_begin_ == ahead_end_) {
-            bool direct = size >= read_ahead_size;
-            char* target = direct ? buffer : ahead_;
-            std::size_t room = direct ? size : read_ahead_size;
-            long count = wait_ms ? stream_->read_within(target, room, *wait_ms) : stream_->read(target, room);
-            if (count <= 0 || direct) return count;
-            ahead_begin_ = 0;
-            ahead_end_ = static_cast<std::size_t>(count);
+    // reads ahead, a large one goes straight into the caller's buffer.
+    long read_some(char* buffer, std::size_t size, int wait_ms) {
+        if (ahead_.held() == 0) {
+            if (size >= read_ahead::capacity) return stream_->read(buffer, size, wait_ms);
+            long count = ahead_.fill(*stream_, wait_ms);
+            if (count <= 0) return count;
         }
-        std::size_t taken = std::min(size, ahead_end_ - ahead_begin_);
-        std::copy(ahead_ + ahead_begin_, ahead_ + ahead_begin_ + taken, buffer);
-        ahead_begin_ += taken;
-        return static_cast<long>(taken);
+        return static_cast<long>(ahead_.take(buffer, size));
     }
 
     // The time-out of one kind, counted from start(), or from the first
@@ -260,9 +273,7 @@ private:
     std::unique_ptr<channel> stream_;
     std::int64_t (*clock_)() noexcept;
     int timeouts_[3] = {0, 0, 0};
-    char ahead_[read_ahead_size];
-    std::size_t ahead_begin_ = 0;
-    std::size_t ahead_end_ = 0;
+    read_ahead ahead_;
 };
 
 }  // namespace

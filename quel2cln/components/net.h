@@ -22,13 +22,7 @@ constexpr int keepalive_idle_s = 30;
 constexpr int keepalive_interval_s = 10;
 constexpr int keepalive_count = 3;
 
-// Connects a non-blocking stream socket to one address (raw socket address
-// bytes as kept in inet_address) and `port`, waiting at most `timeout_ms`.
-// Returns the connected socket. Whatever mode the platform leaves it in,
-// receive_some and send_some never block on it.
-handle connect_to(const std::vector<unsigned char>& address, int port, int timeout_ms);
-
-// The three steps of connect_to, so that several connects can run at once.
+// A connect in three steps, so that several connects can run at once.
 // connect_start returns a non-blocking socket whose connect has begun (or
 // already completed); a failure that is known at once is thrown.
 handle connect_start(const std::vector<unsigned char>& address, int port);
@@ -36,7 +30,8 @@ handle connect_start(const std::vector<unsigned char>& address, int port);
 // successfully or not: its index, or -1 when none finished in time.
 int wait_connected(const std::vector<handle>& sockets, int timeout_ms);
 // Throws the connect failure of a socket wait_connected reported; on
-// success leaves the socket in the mode connect_to returns it in.
+// success leaves the socket blocking (Windows: non-blocking), ready for
+// receive_within and send_within, which never block beyond their wait.
 void connect_finish(handle socket);
 void close(handle socket) noexcept;
 
@@ -55,6 +50,9 @@ long receive_within(handle socket, char* buffer, std::size_t size, int timeout_m
 // One non-blocking send: bytes sent (>= 0), -1 when the socket cannot take
 // more now. Never raises SIGPIPE.
 long send_some(handle socket, const char* data, std::size_t size);
+// send_some, waiting up to `timeout_ms` (negative: no limit) for room when
+// there is none now: bytes sent, or -1 when no room came in time.
+long send_within(handle socket, const char* data, std::size_t size, int timeout_ms);
 
 // Resolution; numeric_only refuses names. Throws socket_error.
 inet_address resolve(const std::wstring& host, bool numeric_only);

@@ -163,13 +163,6 @@ void connect_finish(handle socket) {
         throw error_from_system(errno);
 }
 
-handle connect_to(const std::vector<unsigned char>& raw, int port, int timeout_ms) {
-    fd_guard socket_fd{static_cast<int>(connect_start(raw, port))};
-    if (wait_connected({socket_fd.fd}, timeout_ms) < 0) throw make_error(socket_code::timed_out);
-    connect_finish(socket_fd.fd);
-    return socket_fd.release();
-}
-
 void close(handle socket) noexcept {
     if (socket != invalid_handle) ::close(static_cast<int>(socket));
 }

@@ -273,14 +273,6 @@ void connect_finish(handle socket) {
     if (status != 0) throw error_from_system(status);
 }
 
-handle connect_to(const std::vector<unsigned char>& raw, int port, int timeout_ms) {
-    socket_guard guard{as_socket(connect_start(raw, port))};
-    if (wait_connected({static_cast<handle>(guard.socket)}, timeout_ms) < 0)
-        throw make_error(socket_code::timed_out);
-    connect_finish(static_cast<handle>(guard.socket));
-    return static_cast<handle>(guard.release());
-}
-
 void close(handle socket) noexcept {
     if (socket != invalid_handle) ::closesocket(as_socket(socket));
 }
@@ -298,6 +290,7 @@ long receive_some(handle socket, char* buffer, std::size_t size) {
 }
 
 long receive_within(handle socket, char* buffer, std::size_t size, int timeout_ms, int&) {
+    if (timeout_ms == 0) return receive_some(socket, buffer, size);
     return wait(socket, false, timeout_ms) ? receive_some(socket, buffer, size) : -1;
 }
 

@@ -246,46 +246,26 @@ public:
         });
     }
 
-    long read(char* buffer, std::size_t size) override {
+    // Decrypted bytes already held are read without the socket. Otherwise
+    // the wait is armed in the BIO: the first socket call that OpenSSL
+    // makes may wait up to `wait_ms`, inside the system call itself where
+    // the platform allows it, and the rest take only what is at hand.
+    long read(char* buffer, std::size_t size, int wait_ms) override {
+        armed_wait armed{*this, SSL_pending(ssl_.get()) > 0 ? 0 : wait_ms};
         std::size_t got = 0;
         ERR_clear_error();
-        if (SSL_read_ex(ssl_.get(), buffer, size, &got) == 1) {
-            waiting_ = want::none;
-            return static_cast<long>(got);
-        }
+        if (SSL_read_ex(ssl_.get(), buffer, size, &got) == 1) return static_cast<long>(got);
         return failed(SSL_get_error(ssl_.get(), 0));
     }
 
-    long write(const char* data, std::size_t size) override {
+    long write(const char* data, std::size_t size, int wait_ms) override {
+        armed_wait armed{*this, wait_ms};
         std::size_t sent = 0;
         ERR_clear_error();
-        if (SSL_write_ex(ssl_.get(), data, size, &sent) == 1) {
-            waiting_ = want::none;
-            return static_cast<long>(sent);
-        }
+        if (SSL_write_ex(ssl_.get(), data, size, &sent) == 1) return static_cast<long>(sent);
         long result = failed(SSL_get_error(ssl_.get(), 0));
         if (result == 0) throw net::make_error(socket_code::closed_by_peer);
         return result;
-    }
-
-    // Waits inside the socket's first receive rather than before it, when
-    // nothing is held already and the last call did not need to write.
-    long read_within(char* buffer, std::size_t size, int timeout_ms) override {
-        if (SSL_pending(ssl_.get()) > 0 || waiting_ == want::write || timeout_ms == 0)
-            return channel::read_within(buffer, size, timeout_ms);
-        struct no_wait_after {
-            int& wait_ms;
-            ~no_wait_after() { wait_ms = 0; }  // also when the read throws
-        } reset{bio_wait_ms_};
-        bio_wait_ms_ = timeout_ms;
-        return read(buffer, size);
-    }
-
-    bool wait(bool for_write, int timeout_ms) override {
-        // Decrypted bytes already held are read without the socket.
-        if (!for_write && SSL_pending(ssl_.get()) > 0) return true;
-        bool socket_write = waiting_ == want::none ? for_write : waiting_ == want::write;
-        return net::wait(socket_, socket_write, timeout_ms);
     }
 
 private:
@@ -351,11 +331,20 @@ private:
                          reason.empty() ? std::string(net::closed_by_peer_text) : reason);
     }
 
-    // -1 to wait, 0 at an orderly end of stream; throws on a failure.
+    // Sets the BIO's wait for one read or write of the channel, and clears
+    // it afterwards (also when the call throws).
+    struct armed_wait {
+        armed_wait(tls_channel& owner, int wait_ms) : owner_(owner) { owner_.bio_wait_ms_ = wait_ms; }
+        ~armed_wait() { owner_.bio_wait_ms_ = 0; }
+        tls_channel& owner_;
+    };
+
+    // -1 when nothing came (or no room) within the wait, 0 at an orderly
+    // end of stream; throws on a failure.
     long failed(int error) {
         switch (error) {
-        case SSL_ERROR_WANT_READ: waiting_ = want::read; return -1;
-        case SSL_ERROR_WANT_WRITE: waiting_ = want::write; return -1;
+        case SSL_ERROR_WANT_READ:
+        case SSL_ERROR_WANT_WRITE: return -1;
         case SSL_ERROR_ZERO_RETURN: return 0;  // close_notify
         default: break;
         }
@@ -378,13 +367,8 @@ private:
         BIO_clear_retry_flags(bio);
         if (size <= 0) return 0;
         try {
-            // Only the first receive of a read_within() waits; the rest of
-            // a record that has begun is read as it comes.
-            int wait_ms = self->bio_wait_ms_;
-            self->bio_wait_ms_ = 0;
-            long count = wait_ms != 0 ? net::receive_within(self->socket_, buffer, static_cast<std::size_t>(size),
-                                                            wait_ms, self->kept_wait_ms_)
-                                      : net::receive_some(self->socket_, buffer, static_cast<std::size_t>(size));
+            long count = net::receive_within(self->socket_, buffer, static_cast<std::size_t>(size),
+                                             self->take_wait(), self->kept_wait_ms_);
             if (count < 0) BIO_set_retry_read(bio);
             return static_cast<int>(count);
         } catch (const socket_error& error) {
@@ -398,13 +382,20 @@ private:
         BIO_clear_retry_flags(bio);
         if (size <= 0) return 0;
         try {
-            long count = net::send_some(self->socket_, data, static_cast<std::size_t>(size));
+            long count = net::send_within(self->socket_, data, static_cast<std::size_t>(size), self->take_wait());
             if (count < 0) BIO_set_retry_write(bio);
             return static_cast<int>(count);
         } catch (const socket_error& error) {
             self->io_error_ = error;
             return -1;
         }
+    }
+
+    // The armed wait, for the first socket call of a channel call only.
+    int take_wait() {
+        int wait_ms = bio_wait_ms_;
+        bio_wait_ms_ = 0;
+        return wait_ms;
     }
 
     static long bio_ctrl(BIO*, int command, long, void*) {
@@ -416,9 +407,7 @@ private:
     std::unique_ptr<SSL_CTX, free_ctx> ctx_;
     std::unique_ptr<SSL, free_ssl> ssl_;
     std::optional<socket_error> io_error_;
-    // What the last read or write that returned -1 needs of the socket.
-    enum class want { none, read, write } waiting_ = want::none;
-    int bio_wait_ms_ = 0;      // the next BIO receive may wait this long (0: not at all)
+    int bio_wait_ms_ = 0;      // the next BIO call may wait this long (0: not at all)
     int kept_wait_ms_ = -2;    // the wait limit last set on the socket
     bool connected_ = false;
     bool broken_ = false;

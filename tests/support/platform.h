@@ -40,8 +40,12 @@ void reset_socket(sock socket);
 // Ends the sending side only (FIN); the socket stays open.
 void shutdown_sending(sock socket);
 
-// CPU time this process has used so far, in milliseconds.
+// CPU time this process (this thread) has used so far, in milliseconds.
 std::int64_t process_cpu_ms();
+std::int64_t thread_cpu_ms();
+// How many descriptors (handles) this process holds open now; 0 where the
+// system does not tell (Wine).
+std::size_t open_handles();
 
 // Shared libraries. Every path is in the platform's narrow encoding.
 void* load_library(const std::string& path, std::string& error);

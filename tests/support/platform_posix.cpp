@@ -124,10 +124,24 @@ void shutdown_sending(sock socket) {
     if (socket != no_sock) ::shutdown(static_cast<int>(socket), SHUT_WR);
 }
 
-std::int64_t process_cpu_ms() {
+namespace {
+std::int64_t cpu_ms(clockid_t clock) {
     timespec used{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &used);
+    ::clock_gettime(clock, &used);
     return static_cast<std::int64_t>(used.tv_sec) * 1000 + used.tv_nsec / 1000000;
+}
+}  // namespace
+
+std::int64_t process_cpu_ms() { return cpu_ms(CLOCK_PROCESS_CPUTIME_ID); }
+std::int64_t thread_cpu_ms() { return cpu_ms(CLOCK_THREAD_CPUTIME_ID); }
+
+std::size_t open_handles() {
+    std::error_code error;
+    std::size_t count = 0;
+    for (auto it = std::filesystem::directory_iterator("/proc/self/fd", error);
+         !error && it != std::filesystem::directory_iterator(); it.increment(error))
+        ++count;
+    return count;
 }
 
 void reset_socket(sock socket) {

@@ -131,13 +131,28 @@ void shutdown_sending(sock socket) {
     if (socket != no_sock) ::shutdown(as_socket(socket), SD_SEND);
 }
 
+namespace {
+std::int64_t ticks(const FILETIME& t) {
+    return (static_cast<std::int64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+}
+}  // namespace
+
 std::int64_t process_cpu_ms() {
     FILETIME created, exited, kernel, user;
     if (!::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
-    auto ticks = [](const FILETIME& t) {
-        return (static_cast<std::int64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-    };
     return (ticks(kernel) + ticks(user)) / 10000;  // 100 ns ticks
+}
+
+std::size_t open_handles() {
+    DWORD count = 0;
+    ::GetProcessHandleCount(::GetCurrentProcess(), &count);
+    return count;
+}
+
+std::int64_t thread_cpu_ms() {
+    FILETIME created, exited, kernel, user;
+    if (!::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user)) return 0;
+    return (ticks(kernel) + ticks(user)) / 10000;
 }
 
 void reset_socket(sock socket) {

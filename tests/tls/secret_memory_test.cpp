@@ -18,6 +18,7 @@
 #include "connection/settings.h"
 #include "support/platform.h"
 #include "tls/support/test_pki.h"
+#include "support/net_connect.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define QUEL2CLN_ASAN 1
@@ -123,7 +124,7 @@ void load_and_connect(const std::string& dir) {
     tp::sock listener = tp::listen_loopback(port);
     ASSERT_NE(listener, tp::no_sock);
     orbl::inet_address address = orbl::get_host_by_addr(L"127.0.0.1");
-    orbl::net::handle socket = orbl::net::connect_to(address.addresses[0], port, 1000);
+    orbl::net::handle socket = qtest::connect_to(address.addresses[0], port, 1000);
     try {
         orbl::make_tls_channel(socket, L"localhost", 1, 100);
         ADD_FAILURE() << "handshake with a silent server succeeded";

@@ -11,8 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "components/socket.h"
+#include "components/tls.h"
 #include "protocol/message.h"
 #include "support/loaded_library.h"
+#include "support/net_connect.h"
 #include "support/platform.h"
 #include "support/test_server.h"
 #include "support/wire.h"
@@ -372,6 +375,32 @@ TEST_F(TlsEndToEnd, HandshakeIsBoundedByTheConnectLimit) {
     load({1, file("ca.pem")}, "127.0.0.1", port, "Attempts=1\nPause=0\n");
     EXPECT_EQ(exec(), "connection timed out");
     tp::close_socket(silent);
+}
+
+// A TLS connection waits for a reply inside the socket's receive and sleeps
+// while it waits: a wait that returned at once would spin.
+TEST_F(TlsEndToEnd, WaitForAReplySleeps) {
+    int backend_port = 0;
+    tp::sock backend = tp::listen_loopback(backend_port);  // never answers
+    ASSERT_NE(backend, tp::no_sock);
+    TlsFront front(backend_port, pki().server);
+    ASSERT_TRUE(front.ok());
+    orbl::socket_security_param param;
+    const std::string ca = file("ca.pem");
+    param.ca_file.assign(ca.begin(), ca.end());
+    orbl::set_socket_security_params(param);
+    orbl::inet_address address = orbl::get_host_by_addr(L"127.0.0.1");
+    auto socket = orbl::make_client_socket(
+        orbl::make_tls_channel(connect_to(address.addresses[0], front.port(), 1000), L"127.0.0.1", 1, 5000));
+    const int limit = 1000;
+    socket->set_timeout(orbl::timeout_kind::receive, &limit);
+    orbl::socket_packet packet;
+    Spent wait = spent([&] { EXPECT_FALSE(socket->receive_packet(packet)); });
+    EXPECT_GE(wait.wall_ms, 950);
+    EXPECT_LT(wait.cpu_ms, 50);
+    socket.reset();
+    orbl::set_socket_security_params({});
+    tp::close_socket(backend);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "components/net.h"
 #include "components/socket.h"
 #include "support/platform.h"
+#include "support/net_connect.h"
 
 namespace {
 
@@ -109,7 +110,7 @@ TEST(NetWin32, ConnectThatDoesNotCompleteTimesOut) {
     int timed_out = 0;
     for (int i = 0; i < 20 && timed_out == 0; ++i) {
         try {
-            queued.push_back(net::connect_to(raw, port, 300));
+            queued.push_back(qtest::connect_to(raw, port, 300));
         } catch (const orbl::socket_error& error) {
             if (error.code() == orbl::socket_code::refused) {
                 for (net::handle socket : queued) net::close(socket);
@@ -131,7 +132,7 @@ TEST(NetWin32, WaitsListAConnectedSocketInOneSetOnly) {
     test_platform::sock listener = test_platform::listen_loopback(port);
     ASSERT_NE(listener, test_platform::no_sock);
     orbl::inet_address address = net::resolve(L"127.0.0.1", true);
-    net::handle socket = net::connect_to(address.addresses[0], port, 2000);
+    net::handle socket = qtest::connect_to(address.addresses[0], port, 2000);
     connected_in_two_sets = 0;
     EXPECT_FALSE(net::wait(socket, false, 10));
     EXPECT_TRUE(net::wait(socket, true, 1000));

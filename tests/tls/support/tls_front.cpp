@@ -9,6 +9,7 @@
 
 #include "components/net.h"
 #include "components/socket.h"
+#include "support/net_connect.h"
 
 namespace qtest {
 namespace tp = test_platform;
@@ -72,7 +73,7 @@ public:
     explicit Backend(int port) {
         try {
             orbl::inet_address address = orbl::get_host_by_addr(L"127.0.0.1");
-            socket_ = orbl::net::connect_to(address.addresses.at(0), port, 5000);
+            socket_ = qtest::connect_to(address.addresses.at(0), port, 5000);
         } catch (const std::exception&) {
             socket_ = orbl::net::invalid_handle;
         }
