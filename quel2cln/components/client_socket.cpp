@@ -83,7 +83,7 @@ void check_call_deadline() {
 
 namespace {
 
-constexpr std::size_t header_size = 32;
+constexpr std::size_t header_size = packet_header_size;
 constexpr std::size_t size_offset = 24;  // the header's data_size field
 
 class plain_channel : public channel {
