@@ -4,12 +4,12 @@
 # only system DLLs. Included by the top-level CMakeLists.txt.
 
 target_sources(quel2cln_core PRIVATE
-  ${CMAKE_CURRENT_SOURCE_DIR}/quel2cln/components/tls_openssl.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/quel2cln/components/tls_roots_${QUEL2CLN_PLATFORM}.cpp)
+  ${CMAKE_CURRENT_SOURCE_DIR}/quel2cln/components/tls/tls_openssl.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/quel2cln/components/tls/tls_roots_${QUEL2CLN_PLATFORM}.cpp)
 
 if(WIN32)
   target_sources(quel2cln_core PRIVATE
-    ${CMAKE_CURRENT_SOURCE_DIR}/quel2cln/components/random_win32.cpp)
+    ${CMAKE_CURRENT_SOURCE_DIR}/quel2cln/components/tls/random_win32.cpp)
   set(QUEL2CLN_OPENSSL_MINGW_DIR "" CACHE PATH
     "Static OpenSSL for MinGW i686 (the prefix scripts/build-openssl-mingw.sh prints)")
   if(NOT QUEL2CLN_OPENSSL_MINGW_DIR AND DEFINED ENV{QUEL2CLN_OPENSSL_MINGW_DIR})

@@ -9,7 +9,7 @@ target_compile_definitions(quel2cln_core PUBLIC
   _WIN32_WINNT=0x0601 WIN32_LEAN_AND_MEAN NOMINMAX)
 # System DLLs that are not KnownDLLs are loaded from System32 at run time.
 target_sources(quel2cln_core PRIVATE
-  ${CMAKE_CURRENT_SOURCE_DIR}/quel2cln/components/system_dll_win32.cpp)
+  ${CMAKE_CURRENT_SOURCE_DIR}/quel2cln/components/win32/system_dll_win32.cpp)
 
 set_target_properties(quel2cln PROPERTIES
   PREFIX ""

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "components/serializer.h"
+#include "components/text/serializer.h"
 #include "operations/field_list.h"
 #include "protocol/errors.h"
 

@@ -12,8 +12,8 @@
 #include <fstream>
 #include <string>
 
-#include "components/profile.h"
-#include "components/socket.h"
+#include "components/files/profile.h"
+#include "components/net/socket.h"
 #include "connection/settings.h"
 #include "protocol/errors.h"
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "components/channel.h"
-#include "components/socket.h"
+#include "components/net/channel.h"
+#include "components/net/socket.h"
 #include "support/test_server.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "components/net.h"
+#include "components/net/net.h"
 #include "protocol/errors.h"
 #include "support/platform.h"
 #include "support/fake_socket.h"

@@ -21,9 +21,9 @@ namespace {
 namespace fs = std::filesystem;
 
 const fs::path source_dir = QUEL2CLN_SOURCE_DIR;
-const char* const tables[] = {"quel2cln/components/net_errors.h", "quel2cln/protocol/errors.h"};
+const char* const tables[] = {"quel2cln/components/net/net_errors.h", "quel2cln/protocol/errors.h"};
 // Texts a table names by reference ("= orbl::serializer_text::too_big;").
-const char* const referenced = "quel2cln/components/serializer.h";
+const char* const referenced = "quel2cln/components/text/serializer.h";
 
 std::string read_text(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);

@@ -15,8 +15,8 @@
 
 #include <gtest/gtest.h>
 
-#include "components/channel.h"
-#include "components/net.h"
+#include "components/net/channel.h"
+#include "components/net/net.h"
 #include "support/net_connect.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "components/profile.h"
+#include "components/files/profile.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <climits>
 #include <string>
 
-#include "components/secret.h"
+#include "components/text/secret.h"
 
 namespace {
 

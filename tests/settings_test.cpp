@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "components/socket.h"
+#include "components/net/socket.h"
 #include "protocol/errors.h"
 #include "support/platform.h"
 

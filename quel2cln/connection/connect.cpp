@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "components/text.h"
-#include "components/trace.h"
+#include "components/text/text.h"
+#include "components/trace/trace.h"
 #include "protocol/errors.h"
 
 namespace quel {

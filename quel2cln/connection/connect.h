@@ -2,7 +2,7 @@
 #include <functional>
 #include <memory>
 
-#include "components/socket.h"
+#include "components/net/socket.h"
 #include "connection/connection.h"
 #include "connection/settings.h"
 

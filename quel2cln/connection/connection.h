@@ -3,8 +3,8 @@
 #include <string>
 #include <string_view>
 
-#include "components/serializer.h"
-#include "components/socket.h"
+#include "components/text/serializer.h"
+#include "components/net/socket.h"
 #include "protocol/message.h"
 
 namespace quel {

@@ -4,12 +4,12 @@
 #include <climits>
 #include <vector>
 
-#include "components/paths.h"
-#include "components/profile.h"
-#include "components/net_errors.h"
-#include "components/socket.h"
-#include "components/text.h"
-#include "components/trace.h"
+#include "components/files/paths.h"
+#include "components/files/profile.h"
+#include "components/net/net_errors.h"
+#include "components/net/socket.h"
+#include "components/text/text.h"
+#include "components/trace/trace.h"
 #include "protocol/errors.h"
 
 namespace quel {

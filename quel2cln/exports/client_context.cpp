@@ -1,9 +1,9 @@
 #include "exports/client_context.h"
 
-#include "components/paths.h"
-#include "components/text.h"
-#include "components/tls.h"
-#include "components/trace.h"
+#include "components/files/paths.h"
+#include "components/text/text.h"
+#include "components/tls/tls.h"
+#include "components/trace/trace.h"
 #include "quel2cln_version.h"
 
 namespace quel {

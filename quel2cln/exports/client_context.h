@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "components/socket.h"
+#include "components/net/socket.h"
 #include "connection/connect.h"
 #include "connection/connection.h"
 #include "connection/settings.h"

@@ -17,8 +17,8 @@
 
 #include <openssl/crypto.h>
 
-#include "components/module_win32.h"
-#include "components/paths.h"
+#include "components/win32/module_win32.h"
+#include "components/files/paths.h"
 
 extern "C" BOOL WINAPI DllMainCRTStartup(HANDLE instance, DWORD reason, LPVOID reserved);
 

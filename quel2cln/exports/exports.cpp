@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "components/trace.h"
+#include "components/trace/trace.h"
 #include "exports/client_context.h"
 #include "operations/text_buffer.h"
 

@@ -3,7 +3,7 @@
 #include <memory>
 #include <string_view>
 
-#include "components/serializer.h"
+#include "components/text/serializer.h"
 
 namespace quel {
 

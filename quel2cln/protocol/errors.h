@@ -2,13 +2,13 @@
 #include <stdexcept>
 #include <string>
 
-#include "components/serializer.h"
+#include "components/text/serializer.h"
 
 namespace quel {
 
 // The texts of the settings, the call, the exchange and the message frame, in the order of
 // the README's table "Errors a host can see" (a test holds them against it).
-// The socket and TLS texts are in components/net_errors.h; the two the
+// The socket and TLS texts are in components/net/net_errors.h; the two the
 // serializer raises itself are defined beside it and named here.
 inline constexpr char module_path_unknown_text[] = "cannot find the library's own path";
 inline constexpr char ini_unreadable_text[] = "cannot read quel2cln.ini";

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "components/serializer.h"
+#include "components/text/serializer.h"
 #include "protocol/errors.h"
 #include "protocol/trace_messages.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 #include <memory>
 
-#include "components/socket.h"
+#include "components/net/socket.h"
 #include "protocol/message.h"
 
 namespace quel {

@@ -11,8 +11,8 @@
 #include <memory>
 #include <vector>
 
-#include "components/serializer.h"
-#include "components/socket.h"
+#include "components/text/serializer.h"
+#include "components/net/socket.h"
 
 namespace quel {
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "components/trace.h"
+#include "components/trace/trace.h"
 #include "protocol/requests.h"
 
 namespace quel::trace {

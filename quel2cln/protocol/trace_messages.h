@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string>
 
-#include "components/trace.h"
+#include "components/trace/trace.h"
 #include "protocol/message.h"
 
 namespace quel::trace {

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "components/socket.h"
+#include "components/net/socket.h"
 
 namespace qtest {
 

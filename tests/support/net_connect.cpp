@@ -1,6 +1,6 @@
 #include "support/net_connect.h"
 
-#include "components/net_errors.h"
+#include "components/net/net_errors.h"
 
 namespace qtest {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "components/net.h"
+#include "components/net/net.h"
 #include "support/platform.h"
 
 namespace qtest {

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "components/serializer.h"
+#include "components/text/serializer.h"
 #include "protocol/message.h"
 
 namespace qtest {

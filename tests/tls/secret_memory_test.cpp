@@ -12,9 +12,9 @@
 #include <fstream>
 #include <string>
 
-#include "components/net.h"
-#include "components/socket.h"
-#include "components/tls.h"
+#include "components/net/net.h"
+#include "components/net/socket.h"
+#include "components/tls/tls.h"
 #include "connection/settings.h"
 #include "support/platform.h"
 #include "tls/support/test_pki.h"

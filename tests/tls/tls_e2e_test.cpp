@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "components/socket.h"
-#include "components/tls.h"
+#include "components/net/socket.h"
+#include "components/tls/tls.h"
 #include "protocol/message.h"
 #include "support/loaded_library.h"
 #include "support/net_connect.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "components/socket.h"
+#include "components/net/socket.h"
 #include "quel2cln.h"
 #include "support/platform.h"
 #include "support/test_server.h"

@@ -8,8 +8,8 @@
 #include <atomic>
 #include <vector>
 
-#include "components/net.h"
-#include "components/socket.h"
+#include "components/net/net.h"
+#include "components/net/socket.h"
 #include "support/platform.h"
 #include "support/net_connect.h"
 

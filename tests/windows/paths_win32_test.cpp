@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "components/paths.h"
+#include "components/files/paths.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "components/profile.h"
-#include "components/text.h"
+#include "components/files/profile.h"
+#include "components/text/text.h"
 #include "support/platform.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "components/tls_roots_win32.h"
+#include "components/tls/tls_roots_win32.h"
 
 TEST(TlsRootsWin32, ChainParametersBoundEachUrlRetrieval) {
     CERT_CHAIN_PARA para;

@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "components/serializer.h"
+#include "components/text/serializer.h"
 #include "protocol/message.h"
 #include "protocol/requests.h"
 

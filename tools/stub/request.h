@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "components/serializer.h"
+#include "components/text/serializer.h"
 
 namespace stub {
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "components/serializer.h"
+#include "components/text/serializer.h"
 #include "protocol/message.h"
 
 namespace stub {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "components/serializer.h"
+#include "components/text/serializer.h"
 #include "protocol/message.h"
 
 #include "../stub/request.h"

@@ -7,8 +7,8 @@
 #include <exception>
 #include <string>
 
-#include "components/net.h"
-#include "components/socket.h"
+#include "components/net/net.h"
+#include "components/net/socket.h"
 #include "support/net_connect.h"
 
 namespace qtest {

@@ -3,7 +3,7 @@
 
 #include <climits>
 
-#include "components/text.h"
+#include "components/text/text.h"
 
 namespace orbl {
 

@@ -1,7 +1,7 @@
 #pragma once
 // Windows Sockets codes and their fixed texts, shared by every platform.
 
-#include "components/socket.h"
+#include "components/net/socket.h"
 
 namespace orbl::net {
 

@@ -14,9 +14,9 @@
 
 #include <cstring>
 
-#include "components/net.h"
-#include "components/net_errors.h"
-#include "components/text.h"
+#include "components/net/net.h"
+#include "components/net/net_errors.h"
+#include "components/text/text.h"
 
 namespace orbl::net {
 

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "components/socket.h"
+#include "components/net/socket.h"
 
 namespace quel::trace {
 

@@ -10,8 +10,8 @@
 
 #include <algorithm>
 
-#include "components/paths.h"
-#include "components/text.h"
+#include "components/files/paths.h"
+#include "components/text/text.h"
 
 namespace orbl {
 

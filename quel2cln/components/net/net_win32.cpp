@@ -8,8 +8,8 @@
 #include <climits>
 #include <cstring>
 
-#include "components/net.h"
-#include "components/net_errors.h"
+#include "components/net/net.h"
+#include "components/net/net_errors.h"
 
 namespace orbl::net {
 

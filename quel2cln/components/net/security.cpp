@@ -1,4 +1,4 @@
-#include "components/socket.h"
+#include "components/net/socket.h"
 
 #include <cstdint>
 

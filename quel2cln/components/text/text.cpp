@@ -1,4 +1,4 @@
-#include "components/text.h"
+#include "components/text/text.h"
 
 #include <cstdint>
 

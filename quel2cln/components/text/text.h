@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "components/secret.h"
+#include "components/text/secret.h"
 
 namespace orbl {
 

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "components/module_win32.h"
-#include "components/paths.h"
+#include "components/win32/module_win32.h"
+#include "components/files/paths.h"
 
 namespace orbl {
 

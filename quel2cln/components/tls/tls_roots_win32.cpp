@@ -7,7 +7,7 @@
 //
 // CRYPT32 is not a KnownDLL, so the loader would look for it in the host's
 // application directory first. It is loaded from System32 explicitly when a
-// connection is verified (components/system_dll_win32.h), and stays loaded.
+// connection is verified (components/win32/system_dll_win32.h), and stays loaded.
 #define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS  // dwUrlRetrievalTimeout
 #include <windows.h>
 #include <wincrypt.h>
@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "components/system_dll_win32.h"
-#include "components/text.h"
-#include "components/tls_roots.h"
-#include "components/tls_roots_win32.h"
+#include "components/win32/system_dll_win32.h"
+#include "components/text/text.h"
+#include "components/tls/tls_roots.h"
+#include "components/tls/tls_roots_win32.h"
 
 namespace orbl::net {
 

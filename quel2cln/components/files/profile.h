@@ -14,8 +14,8 @@
 #include <string_view>
 #include <vector>
 
-#include "components/paths.h"
-#include "components/secret.h"
+#include "components/files/paths.h"
+#include "components/text/secret.h"
 
 namespace orbl {
 

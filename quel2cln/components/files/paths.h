@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string>
 
-#include "components/secret.h"
+#include "components/text/secret.h"
 
 namespace orbl {
 

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "components/trace.h"
+#include "components/trace/trace.h"
 
 namespace orbl::trace_sink {
 

@@ -1,9 +1,9 @@
-#include "components/trace.h"
+#include "components/trace/trace.h"
 
 #include <chrono>
 #include <cstdio>
 
-#include "components/text.h"
+#include "components/text/text.h"
 
 namespace quel::trace {
 

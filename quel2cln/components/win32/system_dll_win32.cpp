@@ -1,4 +1,4 @@
-#include "components/system_dll_win32.h"
+#include "components/win32/system_dll_win32.h"
 
 #include <cwchar>
 #include <string>

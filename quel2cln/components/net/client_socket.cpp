@@ -4,12 +4,12 @@
 #include <optional>
 #include <vector>
 
-#include "components/channel.h"
-#include "components/net.h"
-#include "components/net_errors.h"
-#include "components/serializer.h"
-#include "components/socket.h"
-#include "components/tls.h"
+#include "components/net/channel.h"
+#include "components/net/net.h"
+#include "components/net/net_errors.h"
+#include "components/text/serializer.h"
+#include "components/net/socket.h"
+#include "components/tls/tls.h"
 
 namespace orbl {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "components/socket.h"
+#include "components/net/socket.h"
 
 namespace orbl::net {
 

@@ -14,9 +14,9 @@
 #include <memory>
 #include <string>
 
-#include "components/channel.h"
-#include "components/net.h"
-#include "components/net_errors.h"
+#include "components/net/channel.h"
+#include "components/net/net.h"
+#include "components/net/net_errors.h"
 
 namespace orbl {
 

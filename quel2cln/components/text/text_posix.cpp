@@ -1,5 +1,5 @@
 // The default narrow encoding on POSIX is UTF-8.
-#include "components/text.h"
+#include "components/text/text.h"
 
 namespace orbl {
 

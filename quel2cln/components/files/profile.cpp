@@ -1,10 +1,10 @@
-#include "components/profile.h"
+#include "components/files/profile.h"
 
 #include <cctype>
 #include <climits>
 
-#include "components/paths.h"
-#include "components/text.h"
+#include "components/files/paths.h"
+#include "components/text/text.h"
 
 namespace orbl {
 

@@ -1,4 +1,4 @@
-#include "components/serializer.h"
+#include "components/text/serializer.h"
 
 #include <cstdint>
 #include <limits>

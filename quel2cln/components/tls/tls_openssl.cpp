@@ -3,7 +3,7 @@
 // (net_*.cpp), so socket errors keep their codes and no call can raise
 // SIGPIPE. One context is kept per load of the security parameters, so the
 // trust store and the client key are read once rather than per connection.
-#include "components/tls.h"
+#include "components/tls/tls.h"
 
 #include <openssl/bio.h>
 #include <openssl/crypto.h>
@@ -17,12 +17,12 @@
 #include <cstring>
 #include <optional>
 
-#include "components/net_errors.h"
-#include "components/paths.h"
-#include "components/socket.h"
-#include "components/text.h"
-#include "components/tls_roots.h"
-#include "components/trace.h"
+#include "components/net/net_errors.h"
+#include "components/files/paths.h"
+#include "components/net/socket.h"
+#include "components/text/text.h"
+#include "components/tls/tls_roots.h"
+#include "components/trace/trace.h"
 
 namespace orbl {
 

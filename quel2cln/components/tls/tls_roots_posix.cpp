@@ -1,6 +1,6 @@
 // The system's trust store on POSIX: OpenSSL's default certificate file and
 // directory (Debian: /etc/ssl/certs), or SSL_CERT_FILE / SSL_CERT_DIR.
-#include "components/tls_roots.h"
+#include "components/tls/tls_roots.h"
 
 namespace orbl::net {
 

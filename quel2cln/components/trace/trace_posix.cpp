@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "components/text.h"
-#include "components/trace.h"
+#include "components/text/text.h"
+#include "components/trace/trace.h"
 
 namespace orbl::trace_sink {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "components/secret.h"
+#include "components/text/secret.h"
 
 namespace orbl {
 

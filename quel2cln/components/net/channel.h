@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "components/net.h"
+#include "components/net/net.h"
 
 namespace orbl {
 

@@ -1,4 +1,4 @@
-#include "components/paths.h"
+#include "components/files/paths.h"
 
 namespace orbl {
 
