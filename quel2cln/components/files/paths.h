@@ -1,4 +1,9 @@
 #pragma once
+// Room files/: what the library reads from disk.
+//   paths.h, paths.cpp, paths_posix.cpp, paths_win32.cpp  the module's
+//                    directory, path joins, reading a regular file with a cap
+//   profile.h, profile.cpp  the INI reader
+//
 // Path helpers and the library's own location.
 
 #include <cstddef>

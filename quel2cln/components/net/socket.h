@@ -1,4 +1,14 @@
 #pragma once
+// Room net/: the client socket and what it stands on.
+//   socket.h         this interface: IClientSocket, socket_packet, errors,
+//                    security parameters, the call deadline
+//   channel.h        one timed read and one timed write over a connection
+//   client_socket.cpp  the factory, the staggered connect, framing over a
+//                    channel (plain or TLS)
+//   net.h, net_posix.cpp, net_win32.cpp  the platform's sockets and waits
+//   net_errors.h     the fixed texts of the socket error codes
+//   security.cpp     the process-wide security parameters
+//
 // Client sockets: name resolution, connected sockets with time-outs, and the
 // process-wide security parameters. Errors use the Windows Sockets numbering
 // on every platform (0 closed by peer, 10053 aborted, 10054 reset, ...), so

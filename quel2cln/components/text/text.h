@@ -1,4 +1,11 @@
 #pragma once
+// Room text/: bytes and texts.
+//   text.h, text.cpp, text_posix.cpp, text_win32.cpp  conversions between
+//                    narrow and wide strings, settings file decoding
+//   serializer.h, serializer.cpp  the payload encoding (4-byte lengths,
+//                    texts, numbers), writers and reader
+//   secret.h         strings that are wiped before their memory is freed
+//
 // Text conversion between narrow and wide strings.
 
 #include <string>

@@ -1,4 +1,11 @@
 #pragma once
+// Room tls/: transport security.
+//   tls.h, tls_openssl.cpp  the TLS channel over OpenSSL, with its BIO on
+//                    the library's own socket calls
+//   tls_roots.h, tls_roots_posix.cpp, tls_roots_win32.cpp  where the
+//                    server's chain is checked without a CA file
+//   random_win32.cpp the random source OpenSSL is seeded from on Windows
+//
 // TLS on top of a connected socket (tls_openssl.cpp, used by every
 // platform). Security levels:
 //   1  TLS 1.2 or newer; the server's chain must verify against the CA file

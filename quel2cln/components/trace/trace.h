@@ -1,4 +1,7 @@
 #pragma once
+// Room trace/: trace.h and trace.cpp format the lines; trace_posix.cpp and
+// trace_win32.cpp open and write the file without blocking.
+//
 // The trace: one line per event of the library's traffic, appended to the
 // file the host names ([Advanced] TraceFile, or QUEL2CLN_TRACE). While it is
 // off a hook costs one test of a flag: nothing is formatted and no system

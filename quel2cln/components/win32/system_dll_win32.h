@@ -1,4 +1,7 @@
 #pragma once
+// Room win32/: Windows-only helpers: system_dll_win32.* (DLLs from System32
+// only, pinned) and module_win32.h (the library's own module handle).
+//
 // Functions of Windows DLLs that are not KnownDLLs (CRYPT32, ...). The
 // library does not import such DLLs: the loader would look for them in the
 // host's application directory first, where a planted copy could be found.
