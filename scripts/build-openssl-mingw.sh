@@ -9,8 +9,8 @@
 #
 # The version is the newest one the machine's apt source index lists for the
 # openssl source package, or the one QUEL2CLN_OPENSSL_VERSION names (a
-# Debian version such as 3.0.20-1~deb12u2, or its upstream part 3.0.20). It
-# is built from Debian's source package when the mirror has all of it; when
+# Debian version such as 3.0.20-1~deb12u2, or the upstream version alone,
+# 3.0.20). It is built from Debian's source package when the mirror has all of it; when
 # only the upstream tarball downloads, that tarball is built after its
 # SHA-256 has been checked against the index (Debian's patches are then left
 # out: they fit OpenSSL to Debian's system, and their security fixes are
