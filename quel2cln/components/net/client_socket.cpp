@@ -15,36 +15,6 @@ namespace orbl {
 
 namespace net {
 
-const char* text_for(int code) noexcept {
-    switch (code) {
-    case socket_code::closed_by_peer: return closed_by_peer_text;
-    case wsa::access_denied: return access_denied_text;
-    case socket_code::invalid_argument: return invalid_argument_text;
-    case wsa::too_many_sockets: return too_many_sockets_text;
-    case wsa::family_not_supported: return family_not_supported_text;
-    case wsa::address_in_use: return address_in_use_text;
-    case wsa::address_not_available: return address_not_available_text;
-    case wsa::net_down: return net_down_text;
-    case wsa::net_unreachable: return net_unreachable_text;
-    case wsa::net_reset: return net_reset_text;
-    case socket_code::connection_aborted: return connection_aborted_text;
-    case socket_code::connection_reset: return connection_reset_text;
-    case wsa::no_buffers: return no_buffers_text;
-    case wsa::not_connected: return not_connected_text;
-    case socket_code::timed_out: return timed_out_text;
-    case socket_code::refused: return refused_text;
-    case wsa::host_down: return host_down_text;
-    case wsa::host_unreachable: return host_unreachable_text;
-    case wsa::not_initialised: return not_initialised_text;
-    case tls_failure: return tls_failure_text;
-    case socket_code::host_not_found: return host_not_found_text;
-    case wsa::try_again: return try_again_text;
-    case wsa::no_recovery: return no_recovery_text;
-    case wsa::no_data: return no_data_text;
-    default: return socket_failure_text;
-    }
-}
-
 long send_within(handle socket, const char* data, std::size_t size, int timeout_ms) {
     long sent = send_some(socket, data, size);
     if (sent >= 0 || timeout_ms == 0 || !wait(socket, true, timeout_ms)) return sent;

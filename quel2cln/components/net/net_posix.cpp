@@ -29,31 +29,31 @@ int code_for_errno(int error) {
     case EPIPE: return socket_code::connection_aborted;
     case ECONNREFUSED: return socket_code::refused;
     case ETIMEDOUT: return socket_code::timed_out;
-    case ENETUNREACH: return wsa::net_unreachable;
-    case EHOSTUNREACH: return wsa::host_unreachable;
-    case ENETDOWN: return wsa::net_down;
-    case ENETRESET: return wsa::net_reset;
-    case EHOSTDOWN: return wsa::host_down;
-    case EADDRNOTAVAIL: return wsa::address_not_available;
-    case EADDRINUSE: return wsa::address_in_use;
-    case EAFNOSUPPORT: return wsa::family_not_supported;
+    case ENETUNREACH: return socket_code::net_unreachable;
+    case EHOSTUNREACH: return socket_code::host_unreachable;
+    case ENETDOWN: return socket_code::net_down;
+    case ENETRESET: return socket_code::net_reset;
+    case EHOSTDOWN: return socket_code::host_down;
+    case EADDRNOTAVAIL: return socket_code::address_not_available;
+    case EADDRINUSE: return socket_code::address_in_use;
+    case EAFNOSUPPORT: return socket_code::family_not_supported;
     case ENOBUFS:
-    case ENOMEM: return wsa::no_buffers;
+    case ENOMEM: return socket_code::no_buffers;
     case EMFILE:
-    case ENFILE: return wsa::too_many_sockets;
+    case ENFILE: return socket_code::too_many_sockets;
     case EACCES:
-    case EPERM: return wsa::access_denied;
-    case ENOTCONN: return wsa::not_connected;
+    case EPERM: return socket_code::access_denied;
+    case ENOTCONN: return socket_code::not_connected;
     case EINVAL: return socket_code::invalid_argument;
-    default: return wsa::unknown;
+    default: return socket_code::unknown;
     }
 }
 
 socket_error resolve_error(int gai_error) {
     switch (gai_error) {
-    case EAI_AGAIN: return make_error(wsa::try_again);
-    case EAI_FAIL: return make_error(wsa::no_recovery);
-    case EAI_MEMORY: return make_error(wsa::no_buffers);
+    case EAI_AGAIN: return make_error(socket_code::try_again);
+    case EAI_FAIL: return make_error(socket_code::no_recovery);
+    case EAI_MEMORY: return make_error(socket_code::no_buffers);
     case EAI_SYSTEM: return error_from_system(errno);
     default: return make_error(socket_code::host_not_found);
     }
@@ -238,7 +238,7 @@ inet_address resolve(const std::wstring& host, bool numeric_only) {
         result.addresses.emplace_back(bytes, bytes + entry->ai_addrlen);
     }
     ::freeaddrinfo(found);
-    if (result.addresses.empty()) throw make_error(wsa::no_data);
+    if (result.addresses.empty()) throw make_error(socket_code::no_data);
     return result;
 }
 

@@ -34,15 +34,39 @@ private:
     int code_;
 };
 
-// Socket error codes (Windows Sockets numbering).
+// Socket error codes (Windows Sockets numbering), the one table of them;
+// their fixed texts are in net_errors.h.
 namespace socket_code {
 constexpr int closed_by_peer = 0;
+constexpr int access_denied = 10013;
 constexpr int invalid_argument = 10022;
+constexpr int too_many_sockets = 10024;
+constexpr int family_not_supported = 10047;
+constexpr int address_in_use = 10048;
+constexpr int address_not_available = 10049;
+constexpr int net_down = 10050;
+constexpr int net_unreachable = 10051;
+constexpr int net_reset = 10052;
 constexpr int connection_aborted = 10053;
 constexpr int connection_reset = 10054;
+constexpr int no_buffers = 10055;
+constexpr int not_connected = 10057;
 constexpr int timed_out = 10060;
 constexpr int refused = 10061;
+constexpr int host_down = 10064;
+constexpr int host_unreachable = 10065;
+// Every TLS failure other than an orderly close (0) or a broken connection
+// (10053, 10054) carries this one code, so the call frame never retries it.
+// Winsock defines 10071 (WSAEREMOTE) but no socket call returns it.
+constexpr int tls_failure = 10071;
+constexpr int not_initialised = 10093;
 constexpr int host_not_found = 11001;
+constexpr int try_again = 11002;
+constexpr int no_recovery = 11003;
+constexpr int no_data = 11004;
+// No counterpart: a failure the platform reported that has no Windows
+// Sockets code of its own.
+constexpr int unknown = -1;
 }  // namespace socket_code
 
 // 0 when the socket layer started, the system error code otherwise.

@@ -14,9 +14,10 @@
 //      address) the connection was made for.
 // A client certificate is presented when the parameters name one.
 //
-// Failures are socket_error with code net::tls_failure and one of the texts
-// below, followed by ": " and the TLS library's reason when it gave one;
-// failures of the socket itself keep their own code (10054, 10053, ...).
+// Failures are socket_error with code socket_code::tls_failure and one of
+// the texts of net_errors.h, followed by ": " and the TLS library's reason
+// when it gave one; failures of the socket itself keep their own code
+// (10054, 10053, ...).
 
 #include <memory>
 #include <string>

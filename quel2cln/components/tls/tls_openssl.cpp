@@ -69,7 +69,7 @@ std::string tls_reason() {
 }
 
 socket_error tls_error(const char* text, const std::string& reason) {
-    return socket_error(net::tls_failure, reason.empty() ? text : std::string(text) + ": " + reason);
+    return socket_error(socket_code::tls_failure, reason.empty() ? text : std::string(text) + ": " + reason);
 }
 
 [[noreturn]] void fail(const char* text) {
@@ -84,12 +84,12 @@ void read_or_fail(const std::wstring& path, secret_string& contents, const char*
     if (read_file(path, contents, max_pem_bytes, &os_error) != file_status::read) {
         wipe(contents);
         quel::trace::file_failure(text, path, os_error);
-        throw socket_error(net::tls_failure, text);
+        throw socket_error(socket_code::tls_failure, text);
     }
 }
 
 bio_ptr memory_bio(const secret_string& contents, const char* text) {
-    if (contents.size() > 0x7FFFFFFF) throw socket_error(net::tls_failure, text);
+    if (contents.size() > 0x7FFFFFFF) throw socket_error(socket_code::tls_failure, text);
     bio_ptr bio(BIO_new_mem_buf(contents.data(), static_cast<int>(contents.size())));
     if (!bio) fail(net::tls_setup_text);
     return bio;
@@ -120,7 +120,7 @@ void load_ca_file(SSL_CTX* ctx, const std::wstring& path) {
         if (X509_STORE_add_cert(store, cert) != 1) fail(net::tls_ca_file_text);
         ++added;
     }
-    if (added == 0) throw socket_error(net::tls_failure, net::tls_ca_file_text);
+    if (added == 0) throw socket_error(socket_code::tls_failure, net::tls_ca_file_text);
 }
 
 void load_client_certificate(SSL_CTX* ctx, const socket_security_param& params) {
@@ -323,7 +323,7 @@ private:
         if (verify != X509_V_OK) {
             ERR_clear_error();
             if (verify == X509_V_ERR_HOSTNAME_MISMATCH || verify == X509_V_ERR_IP_ADDRESS_MISMATCH)
-                return socket_error(net::tls_failure, net::tls_host_mismatch_text);
+                return socket_error(socket_code::tls_failure, net::tls_host_mismatch_text);
             return tls_error(net::tls_verify_failed_text, X509_verify_cert_error_string(verify));
         }
         std::string reason = tls_reason();
