@@ -1,12 +1,15 @@
 #pragma once
-// Room net/: the client socket and what it stands on.
-//   socket.h         this interface: IClientSocket, socket_packet, errors,
-//                    security parameters, the call deadline
+// Room net/: the client socket and what it stands on. The factory that
+// connects one is above this room and tls/ (components/connect/).
+//   socket.h         this interface: IClientSocket, socket_packet, the
+//                    socket codes, security parameters, the call deadline
 //   channel.h        one timed read and one timed write over a connection
-//   client_socket.cpp  the factory, the staggered connect, framing over a
-//                    channel (plain or TLS)
+//   client_socket.cpp  framing and time-outs over a channel (plain or TLS)
+//   socket.cpp       socket.h's calls that go straight to the platform's,
+//                    and net.h's send_within, the same everywhere
+//   call_deadline.cpp  the deadline of the whole call under way
 //   net.h, net_posix.cpp, net_win32.cpp  the platform's sockets and waits
-//   net_errors.h     the fixed texts of the socket error codes
+//   net_errors.h, net_errors.cpp  the fixed texts of the socket codes
 //   security.cpp     the process-wide security parameters
 //
 // Client sockets: name resolution, connected sockets with time-outs, and the
@@ -168,7 +171,7 @@ public:
     virtual bool send_packet(const socket_packet& packet) = 0;
 
     // A socket connected to the first address that accepts, trying them in
-    // order. Failure throws socket_error.
+    // order (components/connect/). Failure throws socket_error.
     static std::unique_ptr<IClientSocket> factory(const inet_address& address, int port,
                                                   int security_level);
     // Throws the socket_error factory would throw for a port or security
