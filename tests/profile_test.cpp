@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <new>
 #include <string>
 
 #include "components/text/secret.h"
@@ -110,6 +111,21 @@ TEST(Secret, WipeClearsShortAndLongTexts) {
     expect_wiped(orbl::secret_string(100, 'k'));
     expect_wiped(orbl::secret_wstring(L"pw1"));
     expect_wiped(orbl::secret_wstring(100, L'k'));
+}
+
+// A short secret lives inside the holder itself, where no allocator sees
+// it: the holder's own end must overwrite it.
+TEST(Secret, HolderWipesAShortTextWhenItGoes) {
+    const std::string password = "pw-short";
+    alignas(orbl::scoped_secret) unsigned char storage[sizeof(orbl::scoped_secret)];
+    auto* held = new (storage) orbl::scoped_secret{orbl::secret_string(password.c_str())};
+    const auto holds_it = [&] {
+        return std::search(storage, storage + sizeof storage, password.begin(), password.end()) !=
+               storage + sizeof storage;
+    };
+    ASSERT_TRUE(holds_it()) << "the text is not kept inside the string here";
+    held->~scoped_secret();
+    EXPECT_FALSE(holds_it());
 }
 
 }  // namespace

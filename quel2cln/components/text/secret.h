@@ -52,4 +52,11 @@ void wipe(Text& text) noexcept {
     text.clear();
 }
 
+// Holds a secret made on the spot (a file's text, a password in UTF-8) and
+// overwrites it when it goes, also a short one kept inside the string.
+struct scoped_secret {
+    secret_string bytes;
+    ~scoped_secret() { wipe(bytes); }
+};
+
 }  // namespace orbl

@@ -20,6 +20,7 @@
 #include "components/net/net_errors.h"
 #include "components/files/paths.h"
 #include "components/net/socket.h"
+#include "components/text/secret.h"
 #include "components/text/text.h"
 #include "components/tls/tls_roots.h"
 #include "components/trace/trace.h"
@@ -52,12 +53,6 @@ struct free_infos {
     }
 };
 using bio_ptr = std::unique_ptr<BIO, free_bio>;
-
-// Holds key material and overwrites it when it goes out of scope.
-struct secret {
-    secret_string bytes;
-    ~secret() { wipe(bytes); }
-};
 
 // The reason of the earliest error in this thread's OpenSSL queue (the
 // cause; later entries only say which call gave up); empties the queue.
@@ -106,7 +101,7 @@ int password_callback(char* buffer, int size, int, void* user) {
 }
 
 void load_ca_file(SSL_CTX* ctx, const std::wstring& path) {
-    secret pem;
+    scoped_secret pem;
     read_or_fail(path, pem.bytes, net::tls_ca_file_text);
     bio_ptr bio = memory_bio(pem.bytes, net::tls_ca_file_text);
     std::unique_ptr<STACK_OF(X509_INFO), free_infos> infos(
@@ -124,7 +119,7 @@ void load_ca_file(SSL_CTX* ctx, const std::wstring& path) {
 }
 
 void load_client_certificate(SSL_CTX* ctx, const socket_security_param& params) {
-    secret cert_pem;  // may hold the key as well
+    scoped_secret cert_pem;  // may hold the key as well
     read_or_fail(params.cert_file, cert_pem.bytes, net::tls_cert_file_text);
     bio_ptr cert_bio = memory_bio(cert_pem.bytes, net::tls_cert_file_text);
     std::unique_ptr<X509, free_x509> leaf(
@@ -139,11 +134,11 @@ void load_client_certificate(SSL_CTX* ctx, const socket_security_param& params) 
     }
     ERR_clear_error();  // the loop ends at the end of the file
 
-    secret key_pem;
+    scoped_secret key_pem;
     if (!params.key_file.empty()) read_or_fail(params.key_file, key_pem.bytes, net::tls_key_file_text);
     const secret_string& key_source = params.key_file.empty() ? cert_pem.bytes : key_pem.bytes;
     bio_ptr key_bio = memory_bio(key_source, net::tls_key_file_text);
-    secret password{secret_wide_to_utf8(params.key_password)};
+    scoped_secret password{secret_wide_to_utf8(params.key_password)};
     std::unique_ptr<EVP_PKEY, free_pkey> key(
         PEM_read_bio_PrivateKey(key_bio.get(), nullptr, password_callback, &password.bytes));
     if (!key) fail(net::tls_key_file_text);
