@@ -49,98 +49,61 @@ struct FakeContext {
     }
 };
 
-TEST(RetryDecision, OnlyBrokenConnectionsWhileTriesRemain) {
+// The resend rule, in one place: a call is sent at most Attempts+1 times.
+// Only a broken connection (closed 0, aborted 10053, reset 10054) is sent
+// again, each time on a new connection, and a later success ends the call
+// well; any other failure ends the call at once with its last error. A
+// socket error or the call's deadline closes the connection; any other
+// failure keeps it.
+TEST(CallFrame, ResendsOnlyBrokenConnectionsAtMostAttemptsTimes) {
     struct Case {
-        int attempt, attempts, code;
-        bool retry;
+        const char* name;
+        int attempts;
+        int failing;  // tries that fail before the call would succeed
+        std::function<void()> failure;
+        bool result;
         std::string text;
+        int tries;  // each on a connection of its own
+        bool kept;  // a connection is open afterwards
     };
+    const auto socket = [](int code) { return [code] { throw orbl::socket_error(code, "x"); }; };
+    const int every = 100;
     const Case cases[] = {
-        {0, 3, 0, true, "<none>"},
-        {2, 3, 10053, true, "<none>"},
-        {2, 3, 10054, true, "<none>"},
-        {3, 3, 10054, false, "(10054) reset"},
-        {3, 3, 0, false, "(0) reset"},
-        {1, 1, 10053, false, "(10053) reset"},
-        {0, 3, 10060, false, "(10060) reset"},
-        {0, 3, 10061, false, "(10061) reset"},
-        {0, 10, -1, false, "(-1) reset"},
-        {0, 3, 11001, false, "(11001) reset"},
-        {0, 3, -2147483647 - 1, false, "(-2147483648) reset"},
+        {"success", 3, 0, nullptr, true, "<none>", 1, true},
+        {"client error", 3, every, [] { throw quel::client_error("invalid lock mode"); }, false,
+         "invalid lock mode", 1, true},
+        {"frame error", 3, every, [] { throw quel::msg_error("no message magic"); }, false,
+         "no message magic", 1, true},
+        {"empty text", 3, every, [] { throw std::runtime_error(""); }, false, "", 1, true},
+        {"standard exception", 3, every, [] { throw std::bad_alloc(); }, false, std::bad_alloc().what(),
+         1, true},
+        {"not an exception", 3, every, [] { throw 42; }, false, "unknown", 1, true},
+        {"call deadline", 3, every, [] { throw orbl::call_timeout(); }, false, "call timed out", 1, false},
+        {"timed out", 3, every, socket(10060), false, "(10060) x", 1, false},
+        {"refused", 3, every, socket(10061), false, "(10061) x", 1, false},
+        {"no code", 10, every, socket(-1), false, "(-1) x", 1, false},
+        {"host not found", 3, every, socket(11001), false, "(11001) x", 1, false},
+        {"lowest code", 3, every, socket(-2147483647 - 1), false, "(-2147483648) x", 1, false},
+        {"closed every time", 3, every, socket(0), false, "(0) x", 4, false},
+        {"reset every time", 1, every, socket(10054), false, "(10054) x", 2, false},
+        {"aborted every time", 10, every, socket(10053), false, "(10053) x", 11, false},
+        {"closed once, then fine", 3, 1, socket(0), true, "<none>", 2, true},
+        {"reset twice, then fine", 3, 2, socket(10054), true, "<none>", 3, true},
     };
     for (const Case& c : cases) {
         FakeContext f(c.attempts);
-        f.context.ensure_connection();
-        ASSERT_NE(f.context.connection, nullptr);
-        EXPECT_EQ(f.context.retry_after_socket_error(c.attempt, orbl::socket_error(c.code, "reset")),
-                  c.retry)
-            << c.code;
-        EXPECT_EQ(last_error(f.context), c.text) << c.code;
-        EXPECT_EQ(f.context.connection, nullptr) << "connection kept after code " << c.code;
-    }
-}
-
-TEST(CallFrame, RunsAtMostAttemptsPlusOneTimes) {
-    for (int attempts : {1, 3, 10}) {
-        FakeContext f(attempts);
+        f.context.set_last_error("stale");
         int tries = 0;
         bool result = f.context.run_call([&] {
-            ++tries;
-            throw orbl::socket_error(10054, "connection reset by peer");
-        });
-        EXPECT_FALSE(result);
-        EXPECT_EQ(tries, attempts + 1);
-        EXPECT_EQ(last_error(f.context), "(10054) connection reset by peer");
-    }
-}
-
-TEST(CallFrame, TurnsEveryFailureIntoALastError) {
-    FakeContext f;
-    struct Case {
-        const char* name;
-        std::function<void()> body;
-        bool result;
-        std::string text;
-        int tries;
-    };
-    int tries = 0;
-    const Case cases[] = {
-        {"success", [] {}, true, "<none>", 1},
-        {"client error", [] { throw quel::client_error("invalid lock mode"); }, false,
-         "invalid lock mode", 1},
-        {"frame error", [] { throw quel::msg_error("no message magic"); }, false,
-         "no message magic", 1},
-        {"empty text", [] { throw std::runtime_error(""); }, false, "", 1},
-        {"standard exception", [] { throw std::bad_alloc(); }, false, std::bad_alloc().what(), 1},
-        {"not an exception", [] { throw 42; }, false, "unknown", 1},
-        {"other socket error", [] { throw orbl::socket_error(10060, "connection timed out"); },
-         false, "(10060) connection timed out", 1},
-        {"closed once, then fine",
-         [&tries] {
-             if (tries == 1) throw orbl::socket_error(0, "connection closed by peer");
-         },
-         true, "<none>", 2},
-    };
-    for (const Case& c : cases) {
-        f.context.set_last_error("stale");
-        tries = 0;
-        bool result = f.context.run_call([&] {
-            ++tries;
-            c.body();
+            f.context.ensure_connection();
+            if (tries++ < c.failing) c.failure();
         });
         EXPECT_EQ(result, c.result) << c.name;
         EXPECT_EQ(last_error(f.context), c.text) << c.name;
         EXPECT_EQ(tries, c.tries) << c.name;
+        EXPECT_EQ(f.connects, c.tries) << c.name;
+        EXPECT_EQ(f.context.connection != nullptr, c.kept) << c.name;
     }
-}
-
-TEST(CallFrame, OtherFailuresKeepTheConnection) {
-    FakeContext f;
-    f.context.ensure_connection();
-    quel::Connection* open = f.context.connection.get();
-    EXPECT_FALSE(f.context.run_call([] { throw quel::client_error("refused"); }));
-    EXPECT_EQ(f.context.connection.get(), open);
-    EXPECT_EQ(f.connects, 1);
 }
 
 TEST(EnsureConnection, ReplacesAConnectionThatFellOutOfStep) {

@@ -24,27 +24,31 @@ std::vector<int> connections_of(const std::vector<Request>& requests) {
     return result;
 }
 
-// The resend rule in one place: a broken connection is retried on a new one
-// `Attempts` times, each time with the same request, and the last failure is
-// reported; a later success ends the call well. Any operation is retried
-// alike, and its outputs stay untouched when every try failed.
+// A resend seen from a host: after a broken connection the same request
+// goes out again, on a new connection, and the last failure is reported; a
+// later success ends the call well. Any operation is resent alike, and its
+// outputs stay untouched when every try failed. How many times each kind of
+// failure is sent is the call frame's unit test; here only that the ini's
+// Attempts reaches it.
 struct ResendCase {
     const char* name;
-    const char* ini;               // null: the fixture's (Attempts=3)
+    int attempts;                  // written to the ini; 0: the fixture's
     std::vector<Answer> answers;   // scripted, then `fallback` for every request
     Answer fallback;
     int operation;                 // 0 ExecSQL, 1 Lock, 2 SaveResult, 3 CalcAutoInc
     const char* error;             // "<none>": the call succeeds
-    std::vector<int> connections;  // of the requests the server saw
 };
 
 void PrintTo(const ResendCase& c, std::ostream* out) { *out << c.name; }
 
 class Resend : public EndToEnd, public ::testing::WithParamInterface<ResendCase> {};
 
-TEST_P(Resend, BrokenConnectionsAreResentAttemptsTimes) {
+TEST_P(Resend, BrokenConnectionsAreResentOnNewConnections) {
     const ResendCase& c = GetParam();
-    if (c.ini) reload(c.ini);
+    if (c.attempts > 0) {
+        const std::string ini = "[Connect]\nAttempts=" + std::to_string(c.attempts) + "\nPause=0\n";
+        reload(ini.c_str());
+    }
     server.set_default([&c](const Request&) { return c.fallback; });
     for (const Answer& a : c.answers) server.script(a);
     bool granted = true;
@@ -62,19 +66,24 @@ TEST_P(Resend, BrokenConnectionsAreResentAttemptsTimes) {
     EXPECT_TRUE(granted);
     EXPECT_EQ(value, succeeds ? 17u : 0u);
     const std::vector<Request> seen = requests();
-    EXPECT_EQ(connections_of(seen), c.connections);
-    for (const Request& r : seen) EXPECT_EQ(r.frame, seen[0].frame);
+    ASSERT_GE(seen.size(), 2u);
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        EXPECT_EQ(seen[i].connection, static_cast<int>(i) + 1);
+        EXPECT_EQ(seen[i].frame, seen[0].frame);
+    }
+    if (c.attempts > 0) {
+        EXPECT_EQ(seen.size(), static_cast<std::size_t>(c.attempts) + 1);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     EndToEnd, Resend,
     ::testing::Values(
-        ResendCase{"closed", nullptr, {}, close_connection(), 0, "(0) connection closed by peer", {1, 2, 3, 4}},
-        ResendCase{"reset", nullptr, {}, reset_connection(), 1, "(10054) connection reset by peer", {1, 2, 3, 4}},
-        ResendCase{"attempts_1", "[Connect]\nAttempts=1\nPause=0\n[Advanced]\nSocketTimeout=200\n", {},
-                   close_connection(), 2, "(0) connection closed by peer", {1, 2}},
-        ResendCase{"then_a_reply", nullptr, {reset_connection(), reply(Wire().u32(17))}, close_connection(), 3,
-                   "<none>", {1, 2}}),
+        ResendCase{"closed", 0, {}, close_connection(), 0, "(0) connection closed by peer"},
+        ResendCase{"reset", 0, {}, reset_connection(), 1, "(10054) connection reset by peer"},
+        ResendCase{"attempts_from_ini", 2, {}, close_connection(), 2, "(0) connection closed by peer"},
+        ResendCase{"then_a_reply", 0, {reset_connection(), reply(Wire().u32(17))}, close_connection(), 3,
+                   "<none>"}),
     [](const ::testing::TestParamInfo<ResendCase>& info) { return info.param.name; });
 
 TEST_F(EndToEnd, ServerRefusalKeepsTheConnection) {

@@ -4,7 +4,8 @@
 //                    narrow and wide strings, settings file decoding
 //   serializer.h, serializer.cpp  the payload encoding (4-byte lengths,
 //                    texts, numbers), writers and reader
-//   secret.h         strings that are wiped before their memory is freed
+//   secret.h         strings that are wiped before their memory is freed,
+//                    and the holder that wipes one when it goes
 //
 // Text conversion between narrow and wide strings.
 
