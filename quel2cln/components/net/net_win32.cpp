@@ -43,8 +43,13 @@ int start_winsock() noexcept {
 }
 
 // The event of the receive under way (one at a time, as above), made on
-// first use and given back by cleanup().
-WSAEVENT receive_event = nullptr;
+// first use and closed when the library is unloaded.
+struct event_holder {
+    WSAEVENT event = nullptr;
+    ~event_holder() {
+        if (event) ::WSACloseEvent(event);
+    }
+} receive_event;
 
 void require_winsock() {
     if (start_winsock() != 0) throw make_error(wsa::not_initialised);
@@ -306,16 +311,14 @@ long receive_some(handle socket, char* buffer, std::size_t size) {
 // event wait's own, so there is nothing on the socket to keep in step.
 long receive_within(handle socket, char* buffer, std::size_t size, int timeout_ms, int&) {
     if (timeout_ms == 0) return receive_some(socket, buffer, size);
-    if (!receive_event) {
-        receive_event = ::WSACreateEvent();
-        if (receive_event == WSA_INVALID_EVENT) {
-            receive_event = nullptr;
-            throw error_from_system(WSAGetLastError());
-        }
+    if (!receive_event.event) {
+        WSAEVENT made = ::WSACreateEvent();
+        if (made == WSA_INVALID_EVENT) throw error_from_system(WSAGetLastError());
+        receive_event.event = made;
     }
     WSABUF chunk{static_cast<ULONG>(clamp_size(size)), buffer};
     WSAOVERLAPPED pending{};
-    pending.hEvent = receive_event;
+    pending.hEvent = receive_event.event;
     DWORD count = 0;
     DWORD flags = 0;
     SOCKET s = as_socket(socket);
@@ -324,7 +327,7 @@ long receive_within(handle socket, char* buffer, std::size_t size, int timeout_m
     int error = WSAGetLastError();
     if (error != WSA_IO_PENDING) throw error_from_system(error);
     DWORD limit = timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms);
-    if (::WaitForSingleObject(receive_event, limit) != WAIT_OBJECT_0) {
+    if (::WaitForSingleObject(receive_event.event, limit) != WAIT_OBJECT_0) {
         // Time is up (or the wait failed): cancel, then wait for the
         // receive to end either way, since it writes into `buffer`.
         ::CancelIoEx(reinterpret_cast<HANDLE>(s), &pending);
@@ -381,8 +384,6 @@ int startup_error() noexcept {
 }
 
 void cleanup() noexcept {
-    if (receive_event) ::WSACloseEvent(receive_event);
-    receive_event = nullptr;
     if (!winsock_started) return;
     winsock_started = false;
     WSACleanup();
