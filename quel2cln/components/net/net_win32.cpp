@@ -319,23 +319,31 @@ long receive_within(handle socket, char* buffer, std::size_t size, int timeout_m
     WSABUF chunk{static_cast<ULONG>(clamp_size(size)), buffer};
     WSAOVERLAPPED pending{};
     pending.hEvent = receive_event.event;
-    DWORD count = 0;
-    DWORD flags = 0;
     SOCKET s = as_socket(socket);
-    if (::WSARecv(s, &chunk, 1, &count, &flags, &pending, nullptr) == 0)
-        return static_cast<long>(count);
-    int error = WSAGetLastError();
-    if (error != WSA_IO_PENDING) throw error_from_system(error);
-    DWORD limit = timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms);
-    if (::WaitForSingleObject(receive_event.event, limit) != WAIT_OBJECT_0) {
+    DWORD flags = 0;
+    DWORD waited = WAIT_OBJECT_0;
+    int wait_error = 0;
+    if (::WSARecv(s, &chunk, 1, nullptr, &flags, &pending, nullptr) != 0) {
+        int error = WSAGetLastError();
+        // A provider that will not queue the receive on a non-blocking
+        // socket gets the wait of the other calls instead.
+        if (error == WSAEWOULDBLOCK)
+            return wait(socket, false, timeout_ms) ? receive_some(socket, buffer, size) : -1;
+        if (error != WSA_IO_PENDING) throw error_from_system(error);
+        DWORD limit = timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms);
         // Time is up (or the wait failed): cancel, then wait for the
         // receive to end either way, since it writes into `buffer`.
-        ::CancelIoEx(reinterpret_cast<HANDLE>(s), &pending);
+        waited = ::WaitForSingleObject(receive_event.event, limit);
+        if (waited != WAIT_OBJECT_0) {
+            wait_error = static_cast<int>(::GetLastError());
+            ::CancelIoEx(reinterpret_cast<HANDLE>(s), &pending);
+        }
     }
+    DWORD count = 0;
     if (::WSAGetOverlappedResult(s, &pending, &count, TRUE, &flags)) return static_cast<long>(count);
-    error = WSAGetLastError();
-    if (error == WSA_OPERATION_ABORTED) return -1;
-    throw error_from_system(error);
+    int error = WSAGetLastError();
+    if (error == WSA_OPERATION_ABORTED && waited == WAIT_TIMEOUT) return -1;
+    throw error_from_system(waited == WAIT_FAILED ? wait_error : error);
 }
 
 long send_some(handle socket, const char* data, std::size_t size) {
