@@ -331,26 +331,37 @@ void pair_rounds(const std::string& name, int rounds, int n, const std::function
 
 // ---- large cases: one child process per measurement ----
 
-struct child_result {
+// What a child measured of its large call: time and minor page faults.
+struct timed_run {
     double seconds = 0;
+    double faults = 0;
+};
+
+struct child_result {
+    timed_run run;
     long max_rss_kb = 0;
 };
 
-child_result in_child(const std::function<double()>& work) {
+long minor_faults() {
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return u.ru_minflt;
+}
+
+child_result in_child(const std::function<timed_run()>& work) {
     int fds[2];
     check(::pipe(fds) == 0, "pipe");
     pid_t pid = ::fork();
     if (pid == 0) {
         server_pid = 0;
         ::close(fds[0]);
-        double s = work();
+        timed_run s = work();
         check(::write(fds[1], &s, sizeof s) == static_cast<ssize_t>(sizeof s), "pipe write");
         ::_exit(0);
     }
     ::close(fds[1]);
     child_result r;
-    check(::read(fds[0], &r.seconds, sizeof r.seconds) == static_cast<ssize_t>(sizeof r.seconds),
-          "child run");
+    check(::read(fds[0], &r.run, sizeof r.run) == static_cast<ssize_t>(sizeof r.run), "child run");
     ::close(fds[0]);
     int status = 0;
     rusage u{};
@@ -360,25 +371,27 @@ child_result in_child(const std::function<double()>& work) {
     return r;
 }
 
-double seconds_of(const std::function<void()>& f) {
+timed_run run_of(const std::function<void()>& f) {
+    long faults = minor_faults();
     auto t0 = std::chrono::steady_clock::now();
     f();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    return {s, static_cast<double>(minor_faults() - faults)};
 }
 
 // A child that loads the library, connects and makes one small call, then
 // runs `big_call` with a host text of `text_size` bytes.
-std::function<double()> library_child(int port, std::size_t text_size,
+std::function<timed_run()> library_child(int port, std::size_t text_size,
                                       std::function<void(qtest::LoadedLibrary&, const std::string&)> big_call) {
     return [=] {
         qtest::LoadedLibrary lib(library_path, ini_for(0, "").c_str());
         check(lib.ok() && lib.Init("127.0.0.1", port) && lib.ExecSQL("x", "", ""), "library child");
         std::string text(text_size, 'q');
-        return seconds_of([&] { big_call(lib, text); });
+        return run_of([&] { big_call(lib, text); });
     };
 }
 
-std::function<double()> raw_child(int port, std::string request_head, std::size_t text_size) {
+std::function<timed_run()> raw_child(int port, std::string request_head, std::size_t text_size) {
     return [=] {
         stream s;
         s.fd = tcp_connect(port);
@@ -386,7 +399,7 @@ std::function<double()> raw_child(int port, std::string request_head, std::size_
         std::string warm = frame(3, str("x") + str("") + str(""));
         check(s.send_all(warm.data(), warm.size()) && s.read_message(buf) == 1, "raw child");
         std::string text(text_size, 'q');
-        return seconds_of([&] {
+        return run_of([&] {
             // The host's text, then the frame built around it, as any client must.
             std::string request = text_size ? exec_frame(text) : request_head;
             check(s.send_all(request.data(), request.size()) && s.read_message(buf) > 0, "raw call");
@@ -395,23 +408,54 @@ std::function<double()> raw_child(int port, std::string request_head, std::size_
 }
 
 void large_case(const std::string& name, int rounds, std::size_t payload,
-                const std::function<double()>& lib, const std::function<double()>& raw, long base_kb) {
+                const std::function<timed_run()>& lib, const std::function<timed_run()>& raw, long base_kb) {
     if (skipped(name)) return;
     std::fprintf(stderr, "bench: %s\n", name.c_str());
-    std::vector<double> tl, tr, rss_l, rss_r;
+    std::vector<double> tl, tr, rss_l, rss_r, faults_l, faults_r;
     for (int r = 0; r < rounds; ++r) {
         for (int turn = 0; turn < 2; ++turn) {
             bool library_turn = (turn == 0) == (r % 2 == 0);
             child_result c = in_child(library_turn ? lib : raw);
-            (library_turn ? tl : tr).push_back(c.seconds);
+            (library_turn ? tl : tr).push_back(c.run.seconds);
+            (library_turn ? faults_l : faults_r).push_back(c.run.faults * 4096.0 / payload);
             (library_turn ? rss_l : rss_r).push_back((c.max_rss_kb - base_kb) * 1024.0 / payload);
         }
     }
     char ratio[96], rss[96];
     std::snprintf(ratio, sizeof ratio, "%.2fx (%.0f / %.0f MB/s)", median(tr) / median(tl),
                   payload / median(tl) / 1e6, payload / median(tr) / 1e6);
-    std::snprintf(rss, sizeof rss, "%.2fx (raw %.2fx)", median(rss_l), median(rss_r));
+    std::snprintf(rss, sizeof rss, "%.2fx (raw %.2fx); page faults per 4 KiB of payload %.2f (raw %.2f)",
+                  median(rss_l), median(rss_r), median(faults_l), median(faults_r));
     table.push_back({name, ratio, "", "", rss});
+}
+
+// What the page faults of a fresh buffer of `size` bytes cost: writing it
+// once just after it was allocated (every page faults in, zeroed by the
+// kernel), against writing a buffer whose pages are already there. Each
+// large call of either client builds its message in a fresh buffer, since
+// nothing large is kept between calls.
+void fresh_buffer_case(const std::string& name, int rounds, std::size_t size) {
+    if (skipped(name)) return;
+    std::vector<double> fresh, warm, faults;
+    std::unique_ptr<char[]> kept(new char[size]);
+    std::memset(kept.get(), 1, size);
+    for (int r = 0; r < rounds; ++r) {
+        timed_run f = run_of([&] {
+            std::unique_ptr<char[]> buffer(new char[size]);
+            std::memset(buffer.get(), r, size);
+            asm volatile("" : : "r"(buffer.get()) : "memory");
+        });
+        fresh.push_back(f.seconds);
+        faults.push_back(f.faults);
+        warm.push_back(run_of([&] {
+                           std::memset(kept.get(), r, size);
+                           asm volatile("" : : "r"(kept.get()) : "memory");
+                       }).seconds);
+    }
+    char text[160];
+    std::snprintf(text, sizeof text, "first write %.1f ms (%.0f page faults), rewrite %.1f ms",
+                  median(fresh) * 1e3, median(faults), median(warm) * 1e3);
+    table.push_back({name, text, "", "", ""});
 }
 
 // ---- system calls per small call, counted with strace -c ----
@@ -555,6 +599,7 @@ int main(int argc, char** argv) {
     auto exec_big = [](qtest::LoadedLibrary& l, const std::string& t) {
         check(l.ExecSQL(t.c_str(), "", ""), "large ExecSQL");
     };
+    fresh_buffer_case("fresh 60 MiB buffer", large_rounds, big);
     large_case("ExecSQL 60 MiB request", large_rounds, big - 12, library_child(p.plain, big - 12, exec_big),
                raw_child(p.plain, "", big - 12), base_kb);
     std::string reply_req = frame(4, str("big-reply") + str("") + str(""));

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "connection/connection.h"
+#include "exports/client_context.h"
 #include "operations/field_list.h"
 #include "protocol/errors.h"
 #include "support/fake_socket.h"
@@ -24,6 +25,7 @@ std::size_t largest_allocation = 0;
 std::size_t live_bytes = 0;
 std::size_t allocations = 0;
 std::size_t peak_bytes = 0;  // the most live_bytes reached
+std::size_t allocated_bytes = 0;  // every block's size, added up
 // Each block carries its size in front of it.
 constexpr std::size_t size_field = alignof(std::max_align_t);
 
@@ -36,6 +38,7 @@ void* operator new(std::size_t size) {
     if (!block) throw std::bad_alloc();
     *reinterpret_cast<std::size_t*>(block) = size;
     live_bytes += size;
+    allocated_bytes += size;
     if (live_bytes > peak_bytes) peak_bytes = live_bytes;
     return block + size_field;
 }
@@ -249,6 +252,25 @@ TEST(ConnectionStep, KeepsNoLargeBufferBetweenCalls) {
             EXPECT_LT(peak_bytes - before, n + n / 2) << k.name;
         }
     }
+}
+
+// A 60 MiB ErrorReply costs a fresh page per 4 KiB for every copy of its
+// text: the reply, the text taken from it, and nothing more on its way
+// through the exception into the last error.
+TEST(ConnectionStep, ErrorReplyTextIsCopiedOnceOnItsWayToTheLastError) {
+    const std::size_t n = 1 << 20;
+    auto script = std::make_shared<FakeScript>();
+    quel::ClientContext context;
+    context.settings.host = "127.0.0.1";
+    context.env.factory = [&](const orbl::inet_address&, int, int) {
+        return std::unique_ptr<orbl::IClientSocket>(std::make_unique<FakeSocket>(script));
+    };
+    script->deliver(frame(2, Wire().str(std::string(n, 'e'))));
+    allocated_bytes = 0;
+    EXPECT_FALSE(context.run_call([&] { context.ensure_connection().exec_sql("x", "", ""); }));
+    EXPECT_LT(allocated_bytes, 2 * n + n / 2);
+    ASSERT_TRUE(context.last_error);
+    EXPECT_EQ(*context.last_error, std::string(n, 'e'));
 }
 
 // A short field list is encoded on the stack; a long one takes exactly one

@@ -1,5 +1,7 @@
 #include "exports/client_context.h"
 
+#include <cstring>
+
 #include "components/files/paths.h"
 #include "components/text/text.h"
 #include "components/tls/tls.h"
@@ -12,8 +14,17 @@ ClientContext::~ClientContext() { trace::stop(); }
 
 void ClientContext::set_last_error(const char* text) noexcept {
     try {
-        last_error = std::make_unique<std::string>(text);
-        trace::line("failure", [&] { return trace::text_field("error", text); });
+        set_last_error(std::string(text));
+    } catch (...) {
+        last_error.reset();
+    }
+}
+
+void ClientContext::set_last_error(std::string&& text) noexcept {
+    try {
+        text.resize(std::strlen(text.c_str()));
+        last_error = std::make_unique<std::string>(std::move(text));
+        trace::line("failure", [&] { return trace::text_field("error", *last_error); });
     } catch (...) {
         // Out of memory: no text can be kept; the false result still stands.
         last_error.reset();

@@ -26,6 +26,8 @@ public:
     // Builds the kept text in place: one copy, and no allocation outside the
     // guard (a failure to allocate must not escape a call frame).
     void set_last_error(const char* text) noexcept;
+    // As above, taking the text (up to its first zero byte, as a C text).
+    void set_last_error(std::string&& text) noexcept;
     void drop_connection() noexcept { connection.reset(); }
     // After a socket error: true (connection dropped) when the call should
     // run again; false with the last error set to "(code) text" otherwise.
@@ -72,6 +74,9 @@ bool ClientContext::run_call(Try&& attempt_once) noexcept {
             // out of step.
             drop_connection();
             set_last_error(error.what());
+            return false;
+        } catch (client_error& error) {
+            set_last_error(std::move(error.text()));
             return false;
         } catch (const std::exception& error) {
             set_last_error(error.what());

@@ -40,9 +40,17 @@ public:
 };
 
 // The library's own checks, and the server's refusals in the server's words.
+// It holds its text itself, so that the text (an ErrorReply's may be 60 MiB)
+// is moved from the reply into the last error rather than copied twice.
 class client_error : public std::runtime_error {
 public:
-    explicit client_error(const std::string& text) : std::runtime_error(text) {}
+    explicit client_error(std::string text) : std::runtime_error(std::string()), text_(std::move(text)) {}
+    const char* what() const noexcept override { return text_.c_str(); }
+    // The text, for the catcher to take.
+    std::string& text() noexcept { return text_; }
+
+private:
+    std::string text_;
 };
 
 }  // namespace quel

@@ -1,6 +1,7 @@
 #include "protocol/exchange.h"
 
 #include <string>
+#include <utility>
 
 #include "components/text/serializer.h"
 #include "protocol/errors.h"
@@ -34,7 +35,7 @@ void take_reply(Message& message) {
         orbl::in_serialize(message.data_begin(), message.data_end()) >> text;
         // A text of up to 60 MiB: never more than two copies of it at once.
         message.trim(0);
-        throw client_error(text);
+        throw client_error(std::move(text));
     }
     default:
         throw client_error(unexpected_message_text);

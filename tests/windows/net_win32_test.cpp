@@ -1,5 +1,6 @@
 // The Winsock layer below the client socket: numeric address recognition,
-// resolution and the bounded non-blocking connect.
+// resolution, the bounded non-blocking connect and the plain channel's
+// timed reads.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -8,6 +9,7 @@
 #include <atomic>
 #include <vector>
 
+#include "components/net/channel.h"
 #include "components/net/net.h"
 #include "components/net/socket.h"
 #include "support/platform.h"
@@ -138,6 +140,28 @@ TEST(NetWin32, WaitsListAConnectedSocketInOneSetOnly) {
     EXPECT_TRUE(net::wait(socket, true, 1000));
     EXPECT_EQ(connected_in_two_sets, 0);
     net::close(socket);
+    test_platform::close_socket(listener);
+}
+
+// Each timed read of the plain channel on a silent peer lasts its own limit,
+// also when the limit changes, and sleeps while it waits. (Reads that bytes
+// or the end of stream end are what every end-to-end test does.)
+TEST(NetWin32, PlainChannelReadsWaitTheirOwnLimitWithoutSpinning) {
+    int port = 0;
+    test_platform::sock listener = test_platform::listen_loopback(port);
+    ASSERT_NE(listener, test_platform::no_sock);
+    auto stream = orbl::make_plain_channel(
+        qtest::connect_to(net::resolve(L"127.0.0.1", true).addresses[0], port, 2000));
+    test_platform::sock peer = test_platform::accept_within(listener, 2000);
+    ASSERT_NE(peer, test_platform::no_sock);
+    char buffer[64];
+    for (int limit : {0, 1000, 200, 1000}) {
+        qtest::Spent wait = qtest::spent([&] { EXPECT_EQ(stream->read(buffer, sizeof buffer, limit), -1) << limit; });
+        EXPECT_GE(wait.wall_ms, limit - 50) << limit;
+        EXPECT_LT(wait.wall_ms, limit + 400) << limit;
+        EXPECT_LT(wait.cpu_ms, 50) << limit;
+    }
+    test_platform::close_socket(peer);
     test_platform::close_socket(listener);
 }
 

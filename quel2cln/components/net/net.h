@@ -45,7 +45,8 @@ long receive_some(handle socket, char* buffer, std::size_t size);
 // Waits up to `timeout_ms` (negative: no limit) for bytes and receives
 // them: bytes read (> 0), 0 at end of stream, -1 when nothing came in time
 // (or the wait was cut short). `kept_ms` is the caller's record of the wait
-// last set on this socket, so that an unchanged limit costs nothing.
+// last set on this socket, so that an unchanged limit costs nothing (POSIX;
+// Windows bounds each receive by its own wait and keeps nothing there).
 long receive_within(handle socket, char* buffer, std::size_t size, int timeout_ms, int& kept_ms);
 // One non-blocking send: bytes sent (>= 0), -1 when the socket cannot take
 // more now. Never raises SIGPIPE.

@@ -42,6 +42,15 @@ int start_winsock() noexcept {
     return result;
 }
 
+// The event of the receive under way (one at a time, as above), made on
+// first use and closed when the library is unloaded.
+struct event_holder {
+    WSAEVENT event = nullptr;
+    ~event_holder() {
+        if (event) ::WSACloseEvent(event);
+    }
+} receive_event;
+
 void require_winsock() {
     if (start_winsock() != 0) throw make_error(wsa::not_initialised);
 }
@@ -289,9 +298,52 @@ long receive_some(handle socket, char* buffer, std::size_t size) {
     throw error_from_system(error);
 }
 
+// A receive that may wait is one overlapped WSARecv (overlapped calls wait
+// whatever the socket's non-blocking mode), and a wait on its event for the
+// time allowed: no select() before it, which costs a call of its own (under
+// Wine a round trip to its server each time). A blocking recv bounded by
+// SO_RCVTIMEO would cost the same, but Winsock leaves a socket whose
+// blocking receive timed out in an undefined state (bytes may have been
+// taken and lost), and the wait for the first byte of an answer times out
+// again and again on a connection that stays in use. A receive that is
+// cancelled here instead tells exactly what it took: the bytes that came
+// just as the time ran out are handed out, never lost. The limit is the
+// event wait's own, so there is nothing on the socket to keep in step.
 long receive_within(handle socket, char* buffer, std::size_t size, int timeout_ms, int&) {
     if (timeout_ms == 0) return receive_some(socket, buffer, size);
-    return wait(socket, false, timeout_ms) ? receive_some(socket, buffer, size) : -1;
+    if (!receive_event.event) {
+        WSAEVENT made = ::WSACreateEvent();
+        if (made == WSA_INVALID_EVENT) throw error_from_system(WSAGetLastError());
+        receive_event.event = made;
+    }
+    WSABUF chunk{static_cast<ULONG>(clamp_size(size)), buffer};
+    WSAOVERLAPPED pending{};
+    pending.hEvent = receive_event.event;
+    SOCKET s = as_socket(socket);
+    DWORD flags = 0;
+    DWORD waited = WAIT_OBJECT_0;
+    int wait_error = 0;
+    if (::WSARecv(s, &chunk, 1, nullptr, &flags, &pending, nullptr) != 0) {
+        int error = WSAGetLastError();
+        // A provider that will not queue the receive on a non-blocking
+        // socket gets the wait of the other calls instead.
+        if (error == WSAEWOULDBLOCK)
+            return wait(socket, false, timeout_ms) ? receive_some(socket, buffer, size) : -1;
+        if (error != WSA_IO_PENDING) throw error_from_system(error);
+        DWORD limit = timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms);
+        // Time is up (or the wait failed): cancel, then wait for the
+        // receive to end either way, since it writes into `buffer`.
+        waited = ::WaitForSingleObject(receive_event.event, limit);
+        if (waited != WAIT_OBJECT_0) {
+            wait_error = static_cast<int>(::GetLastError());
+            ::CancelIoEx(reinterpret_cast<HANDLE>(s), &pending);
+        }
+    }
+    DWORD count = 0;
+    if (::WSAGetOverlappedResult(s, &pending, &count, TRUE, &flags)) return static_cast<long>(count);
+    int error = WSAGetLastError();
+    if (error == WSA_OPERATION_ABORTED && waited == WAIT_TIMEOUT) return -1;
+    throw error_from_system(waited == WAIT_FAILED ? wait_error : error);
 }
 
 long send_some(handle socket, const char* data, std::size_t size) {
