@@ -5,9 +5,6 @@
 
 namespace orbl::net {
 
-// The name the Windows calls give the codes of socket_code.
-namespace wsa = socket_code;
-
 // The texts of the socket and TLS layers, in the order of the README's table
 // "Errors a host can see" (a test holds them against it).
 inline constexpr char closed_by_peer_text[] = "connection closed by peer";

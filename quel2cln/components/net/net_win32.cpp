@@ -52,7 +52,7 @@ struct event_holder {
 } receive_event;
 
 void require_winsock() {
-    if (start_winsock() != 0) throw make_error(wsa::not_initialised);
+    if (start_winsock() != 0) throw make_error(socket_code::not_initialised);
 }
 
 SOCKET as_socket(handle socket) {
@@ -61,11 +61,11 @@ SOCKET as_socket(handle socket) {
 
 socket_error resolve_error(int error) {
     switch (error) {
-    case WSATRY_AGAIN: return make_error(wsa::try_again);
-    case WSANO_RECOVERY: return make_error(wsa::no_recovery);
+    case WSATRY_AGAIN: return make_error(socket_code::try_again);
+    case WSANO_RECOVERY: return make_error(socket_code::no_recovery);
     case WSA_NOT_ENOUGH_MEMORY:
-    case WSAENOBUFS: return make_error(wsa::no_buffers);
-    case WSANOTINITIALISED: return make_error(wsa::not_initialised);
+    case WSAENOBUFS: return make_error(socket_code::no_buffers);
+    case WSANOTINITIALISED: return make_error(socket_code::not_initialised);
     default: return make_error(socket_code::host_not_found);
     }
 }
@@ -217,7 +217,7 @@ int clamp_size(std::size_t size) {
 
 socket_error error_from_system(int system_code) {
     switch (system_code) {
-    case WSA_NOT_ENOUGH_MEMORY: return make_error(wsa::no_buffers);
+    case WSA_NOT_ENOUGH_MEMORY: return make_error(socket_code::no_buffers);
     // Any other code is already a Windows Sockets code; one without a text
     // of its own keeps its number with the generic text.
     default: return make_error(system_code);
@@ -383,7 +383,7 @@ inet_address resolve(const std::wstring& host, bool numeric_only) {
         result.addresses.emplace_back(bytes, bytes + entry->ai_addrlen);
     }
     ::FreeAddrInfoW(found);
-    if (result.addresses.empty()) throw make_error(wsa::no_data);
+    if (result.addresses.empty()) throw make_error(socket_code::no_data);
     return result;
 }
 
