@@ -17,8 +17,9 @@
 
 namespace orbl {
 
-// The connected socket (blocking, owned by the caller) of the attempt that
-// won. Throws socket_error; an empty address list is the caller's to refuse.
+// The connected socket (as connect_finish leaves it, owned by the caller) of
+// the attempt that won. Throws socket_error; an empty address list is the
+// caller's to refuse.
 net::handle connect_any(const inet_address& address, int port);
 
 }  // namespace orbl
