@@ -1,5 +1,7 @@
 #include "components/files/paths.h"
 
+#include <algorithm>
+
 namespace orbl {
 
 namespace {
@@ -35,6 +37,24 @@ bool get_absolute_path(const std::wstring& base, const std::wstring& path, std::
     }
     out = join_path(base, path);
     return true;
+}
+
+capped_read read_capped(std::size_t expected, std::size_t max_bytes, secret_string& contents,
+                        const std::function<long(char*, std::size_t)>& read_some) {
+    contents.assign(std::min(expected, max_bytes) + 1, '\0');
+    std::size_t got = 0;
+    for (;;) {
+        if (got == contents.size()) {
+            if (got > max_bytes) return capped_read::too_long;
+            contents.resize(std::min(contents.size() * 2, max_bytes + 1));
+        }
+        long count = read_some(&contents[got], contents.size() - got);
+        if (count == 0) break;
+        if (count < 0) return capped_read::failed;
+        got += static_cast<std::size_t>(count);
+    }
+    contents.resize(got);
+    return capped_read::done;
 }
 
 }  // namespace orbl

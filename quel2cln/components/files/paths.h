@@ -7,6 +7,7 @@
 // Path helpers and the library's own location.
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 #include "components/text/secret.h"
@@ -53,5 +54,14 @@ enum class file_status { read, missing, unreadable, not_utf8 };
 // a file of the wrong type or size).
 file_status read_file(const std::wstring& path, secret_string& contents, std::size_t max_bytes,
                       int* os_error = nullptr);
+
+// For the platform's read_file: reads through `read_some` until it gives 0
+// (end of file), at most `max_bytes`. The buffer starts at `expected` + 1
+// bytes and grows by doubling, each old block wiped by its allocator.
+// read_some(buffer, size) gives the bytes it read, 0 at end of file, or -1
+// for a read error.
+enum class capped_read { done, failed, too_long };
+capped_read read_capped(std::size_t expected, std::size_t max_bytes, secret_string& contents,
+                        const std::function<long(char*, std::size_t)>& read_some);
 
 }  // namespace orbl

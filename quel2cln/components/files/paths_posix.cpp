@@ -47,32 +47,6 @@ struct fd_closer {
     ~fd_closer() { ::close(fd); }
 };
 
-// Reads until end of file, at most `max_bytes`; the buffer grows by
-// doubling, each old block wiped by its allocator. False for a read error
-// (errno set) or a longer file (errno 0).
-bool read_all(int fd, std::size_t expected, std::size_t max_bytes, secret_string& contents) {
-    contents.assign(std::min(expected, max_bytes) + 1, '\0');
-    std::size_t got = 0;
-    for (;;) {
-        if (got == contents.size()) {
-            if (got > max_bytes) {
-                errno = 0;
-                return false;
-            }
-            contents.resize(std::min(contents.size() * 2, max_bytes + 1));
-        }
-        ssize_t count = ::read(fd, &contents[got], contents.size() - got);
-        if (count == 0) break;
-        if (count < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        got += static_cast<std::size_t>(count);
-    }
-    contents.resize(got);
-    return true;
-}
-
 }  // namespace
 
 file_status read_file(const std::wstring& path, secret_string& contents, std::size_t max_bytes,
@@ -101,8 +75,15 @@ file_status read_file(const std::wstring& path, secret_string& contents, std::si
     }
     if (!S_ISREG(info.st_mode) || static_cast<unsigned long long>(info.st_size) > max_bytes)
         return file_status::unreadable;
-    if (!read_all(fd, static_cast<std::size_t>(info.st_size), max_bytes, contents)) {
-        error = errno;
+    capped_read result = read_capped(static_cast<std::size_t>(info.st_size), max_bytes, contents,
+                                     [fd](char* buffer, std::size_t size) -> long {
+                                         for (;;) {
+                                             ssize_t count = ::read(fd, buffer, size);
+                                             if (count >= 0 || errno != EINTR) return count;
+                                         }
+                                     });
+    if (result != capped_read::done) {
+        error = result == capped_read::failed ? errno : 0;
         wipe(contents);
         return file_status::unreadable;
     }

@@ -144,28 +144,18 @@ struct handle_closer {
 bool read_all(HANDLE file, std::size_t max_bytes, secret_string& contents) {
     LARGE_INTEGER size{};
     if (!::GetFileSizeEx(file, &size)) return false;
-    if (size.QuadPart < 0 || static_cast<unsigned long long>(size.QuadPart) > max_bytes) {
-        ::SetLastError(ERROR_FILE_TOO_LARGE);
-        return false;
+    capped_read result = capped_read::too_long;
+    if (size.QuadPart >= 0 && static_cast<unsigned long long>(size.QuadPart) <= max_bytes) {
+        result = read_capped(static_cast<std::size_t>(size.QuadPart), max_bytes, contents,
+                             [file](char* buffer, std::size_t room) -> long {
+                                 DWORD count = 0;
+                                 DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(room, 1u << 30));
+                                 if (!::ReadFile(file, buffer, wanted, &count, nullptr)) return -1;
+                                 return static_cast<long>(count);
+                             });
     }
-    contents.assign(static_cast<std::size_t>(size.QuadPart) + 1, '\0');
-    std::size_t got = 0;
-    for (;;) {
-        if (got == contents.size()) {
-            if (got > max_bytes) {
-                ::SetLastError(ERROR_FILE_TOO_LARGE);
-                return false;
-            }
-            contents.resize(std::min(contents.size() * 2, max_bytes + 1));
-        }
-        DWORD count = 0;
-        DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(contents.size() - got, 1u << 30));
-        if (!::ReadFile(file, &contents[got], wanted, &count, nullptr)) return false;
-        if (count == 0) break;
-        got += count;
-    }
-    contents.resize(got);
-    return true;
+    if (result == capped_read::too_long) ::SetLastError(ERROR_FILE_TOO_LARGE);
+    return result == capped_read::done;
 }
 
 }  // namespace
