@@ -24,25 +24,6 @@ struct wiped_params : orbl::socket_security_param {
     ~wiped_params() { orbl::wipe(key_password); }
 };
 
-// The sections and keys the library reads, in lower case.
-const std::vector<std::string>& known_names() {
-    static const std::vector<std::string> names = [] {
-        std::vector<std::string> out;
-        const auto lower = [](std::string text) {
-            for (char& c : text)
-                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-            return text;
-        };
-        for (const SettingKey* key : ini_key::all) {
-            const std::string section = lower(key->section);
-            if (std::find(out.begin(), out.end(), section) == out.end()) out.push_back(section);
-            out.push_back(section + "\n" + lower(key->key));
-        }
-        return out;
-    }();
-    return names;
-}
-
 // A number of the file, its default when absent or not a whole number, and
 // brought into its bounds when it has them.
 int read_number(const orbl::profile& file, const SettingKey& key) {
@@ -95,7 +76,9 @@ public:
 
     void warn_unknown() const {
         if (!trace::on()) return;
-        for (const auto& name : ini_.unknown(known_names())) {
+        std::vector<std::pair<std::string, std::string>> known;
+        for (const SettingKey* key : ini_key::all) known.emplace_back(key->section, key->key);
+        for (const auto& name : ini_.unknown(known)) {
             trace::line("warning", [&] {
                 return std::string(name.key.empty() ? " unknown section" : " unknown key") +
                        " line=" + std::to_string(name.line) + trace::text_field("section", name.section) +
@@ -148,7 +131,8 @@ void load_settings(Settings& settings, const std::string& host, int port,
     security.key_file = file.path_or_fail(ini_key::key_file);
     security.ca_file = file.path_or_fail(ini_key::ca_file);
     security.key_password = ini.read_secret(ini_key::key_password.section, ini_key::key_password.key);
-    settings.trace_file = file.path_or_fail(ini_key::trace_file);
+    if (!trace_path_ok) file.fail(ini_key::trace_file, ini_bad_path_text);
+    settings.trace_file = trace_file;
     orbl::set_socket_security_params(security);
     settings.security_level = security_level;
 

@@ -1,5 +1,7 @@
 #include "components/files/profile.h"
 
+#include <algorithm>
+
 #include <cctype>
 #include <climits>
 
@@ -141,11 +143,16 @@ int profile::line_of(const std::string& section, const std::string& key) const {
     return 0;
 }
 
-std::vector<profile::unknown_name> profile::unknown(const std::vector<std::string>& known) const {
+std::vector<profile::unknown_name> profile::unknown(
+    const std::vector<std::pair<std::string, std::string>>& known) const {
+    std::vector<std::string> names;  // as names_ holds them
+    for (const auto& [section, key] : known) {
+        names.emplace_back();
+        append_lower(names.back(), trim(section));
+        names.push_back(make_key(section, key));
+    }
     auto is_known = [&](const std::string& name) {
-        for (const std::string& k : known)
-            if (k == name) return true;
-        return false;
+        return std::find(names.begin(), names.end(), name) != names.end();
     };
     std::vector<unknown_name> result;
     for (const auto& [line, name] : names_) {

@@ -12,6 +12,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "components/files/paths.h"
@@ -55,9 +56,9 @@ public:
         std::string section;
         std::string key;  // empty for a whole section
     };
-    // `known` lists "section" and "section\nkey" in lower case. An unknown
-    // section is named once, not with each of its keys.
-    std::vector<unknown_name> unknown(const std::vector<std::string>& known) const;
+    // `known` lists the (section, key) pairs a reader takes, in any case.
+    // An unknown section is named once, not with each of its keys.
+    std::vector<unknown_name> unknown(const std::vector<std::pair<std::string, std::string>>& known) const;
     // The value decoded from UTF-8, or `def` when the key is absent.
     std::wstring read_wstr(const std::string& section, const std::string& key,
                            const std::wstring& def) const;
